@@ -1,0 +1,135 @@
+#include "app/Options.hpp"
+
+#include <charconv>
+#include <string_view>
+
+namespace qr {
+
+namespace {
+
+template <typename T>
+bool ParseUnsigned(std::string_view text, T& value) {
+  if (text.empty()) return false;
+  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return ec == std::errc() && ptr == text.data() + text.size();
+}
+
+}  // namespace
+
+std::string UsageText() {
+  return "Usage: quillmarsh-rall [options]                 play in a window\n"
+         "       quillmarsh-rall --headless [options]      run without a window, from a script\n"
+         "\n"
+         "Options of both modes:\n"
+         "  --seed N            fix the random generator (default: the clock; headless: 1)\n"
+         "  --data-dir DIR      keep the high-score file in DIR\n"
+         "  --stats             print the passes per second of each loop at the end\n"
+         "  --help              print this text\n"
+         "  --version           print the version\n"
+         "\n"
+         "Window options:\n"
+         "  --scale N           show each pixel N x N (1-8; default: the largest up to 4 that fits)\n"
+         "  --fullscreen        start in fullscreen (F11 or Alt+Enter switches)\n"
+         "  --mute              play no sound\n"
+         "\n"
+         "Headless options:\n"
+         "  --script FILE       key events, one per line: <ms> down|up|tap <key>, <ms> focus-lost|close\n"
+         "  --run-ms N          end the run when the virtual clock reaches N ms (default 600000)\n"
+         "  --screenshot FILE   write the playfield as a 319 x 239 PNG at the end\n"
+         "  --state FILE        write the game state as JSON at the end\n"
+         "\n"
+         "Keys: Q coin, 1 / 2 start, A / Z (or ;) player 1, Up / Down player 2, Esc quit,\n"
+         "      F11 fullscreen, F12 screenshot.\n";
+}
+
+std::optional<Options> ParseOptions(int argc, const char* const* argv, std::string& error) {
+  Options o;
+  bool headlessOnly = false;
+  std::string headlessFlag;
+  bool windowOnly = false;
+  std::string windowFlag;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    auto value = [&](std::string_view& out) {
+      if (i + 1 >= argc) {
+        error = std::string(arg) + " needs a value";
+        return false;
+      }
+      out = argv[++i];
+      return true;
+    };
+    std::string_view v;
+    if (arg == "--help" || arg == "-h") {
+      o.help = true;
+    } else if (arg == "--version") {
+      o.version = true;
+    } else if (arg == "--headless") {
+      o.headless = true;
+    } else if (arg == "--stats") {
+      o.stats = true;
+    } else if (arg == "--fullscreen" || arg == "--mute") {
+      (arg == "--fullscreen" ? o.fullscreen : o.mute) = true;
+      windowOnly = true;
+      windowFlag = arg;
+    } else if (arg == "--seed") {
+      std::uint64_t seed = 0;
+      if (!value(v)) return std::nullopt;
+      if (!ParseUnsigned(v, seed)) {
+        error = "--seed wants a whole number, not '" + std::string(v) + "'";
+        return std::nullopt;
+      }
+      o.seed = seed;
+    } else if (arg == "--data-dir") {
+      if (!value(v)) return std::nullopt;
+      if (v.empty()) {
+        error = "--data-dir wants a directory";
+        return std::nullopt;
+      }
+      o.dataDir = v;
+    } else if (arg == "--scale") {
+      int scale = 0;
+      if (!value(v)) return std::nullopt;
+      if (!ParseUnsigned(v, scale) || scale < 1 || scale > 8) {
+        error = "--scale wants a whole number from 1 to 8, not '" + std::string(v) + "'";
+        return std::nullopt;
+      }
+      o.scale = scale;
+      windowOnly = true;
+      windowFlag = arg;
+    } else if (arg == "--script" || arg == "--screenshot" || arg == "--state") {
+      if (!value(v)) return std::nullopt;
+      if (v.empty()) {
+        error = std::string(arg) + " wants a file name";
+        return std::nullopt;
+      }
+      (arg == "--script" ? o.script : arg == "--screenshot" ? o.screenshot : o.state) = v;
+      headlessOnly = true;
+      headlessFlag = arg;
+    } else if (arg == "--run-ms") {
+      std::int64_t ms = 0;
+      if (!value(v)) return std::nullopt;
+      if (!ParseUnsigned(v, ms) || ms < 0) {
+        error = "--run-ms wants a whole number of milliseconds, not '" + std::string(v) + "'";
+        return std::nullopt;
+      }
+      o.runMs = ms;
+      headlessOnly = true;
+      headlessFlag = arg;
+    } else {
+      error = "unknown option '" + std::string(arg) + "' (see --help)";
+      return std::nullopt;
+    }
+  }
+  if (o.help || o.version) return o;
+  if (headlessOnly && !o.headless) {
+    error = headlessFlag + " works only with --headless";
+    return std::nullopt;
+  }
+  if (windowOnly && o.headless) {
+    error = windowFlag + " works only in the window, not with --headless";
+    return std::nullopt;
+  }
+  return o;
+}
+
+}  // namespace qr

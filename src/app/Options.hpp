@@ -1,0 +1,33 @@
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace qr {
+
+// The command line of both modes.
+struct Options {
+  bool help = false;
+  bool version = false;
+  bool headless = false;
+  std::optional<std::uint64_t> seed;
+  std::string dataDir;
+  bool stats = false;
+  // The window.
+  int scale = 0;  // 0: the largest that fits the desktop, up to 4
+  bool fullscreen = false;
+  bool mute = false;
+  // The headless twin.
+  std::string script;
+  std::int64_t runMs = 600000;
+  std::string screenshot;
+  std::string state;
+};
+
+// Parses argv; on error returns nothing and says which flag is wrong.
+std::optional<Options> ParseOptions(int argc, const char* const* argv, std::string& error);
+
+// The usage of both modes, one line per option.
+std::string UsageText();
+
+}  // namespace qr

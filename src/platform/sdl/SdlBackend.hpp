@@ -1,0 +1,25 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "platform/Platform.hpp"
+
+namespace qr {
+
+struct WindowOptions {
+  int scale = 0;  // 0: the largest scale up to 4 that fits the desktop
+  bool fullscreen = false;
+  bool mute = false;
+  bool stats = false;
+  std::optional<std::uint64_t> seed;  // none: seeded from the clock
+  std::string dataDir;                // empty: the default data directory
+};
+
+// Opens the window and runs game(platform) on a thread of its own while this thread pumps the
+// window system's events and presents the frames. Returns the process exit code; without a
+// display it says so in one line and returns 1.
+int RunWindowed(const WindowOptions& options, const std::function<void(Platform&)>& game);
+
+}  // namespace qr
