@@ -38,6 +38,8 @@ class HeadlessPlatform : public Platform {
   std::uint64_t RandomSeed() override { return options_.seed; }
   void CountPass(LoopId id) override { ++passes_[static_cast<int>(id)]; }
 
+  // Moves the end of the run (tests start the game, then drive its procedures directly).
+  void SetRunMs(std::int64_t runMs) { options_.runMs = runMs; }
   // Scripting from tests: events may also be added while the game runs.
   void AddEvent(const ScriptEvent& event);
   // A hook run at every Sleep, after the clock moved (tests use it to watch the game).

@@ -1,0 +1,76 @@
+#pragma once
+// Test access to the game window's private state, and a harness that starts the game headless.
+#include <cstdint>
+#include <limits>
+#include <string>
+
+#include "app/frmRallex.hpp"
+#include "platform/headless/HeadlessPlatform.hpp"
+
+namespace qr {
+
+struct RallexProbe {
+#define QR_PROBE(name) \
+  static auto& name(frmRallex& g) { return g.name; }
+  QR_PROBE(textLines)
+  QR_PROBE(dirStep)
+  QR_PROBE(keys)
+  QR_PROBE(ballX)
+  QR_PROBE(ballY)
+  QR_PROBE(msgLines)
+  QR_PROBE(hiScores)
+  QR_PROBE(hiScores2P)
+  QR_PROBE(hiScoreFile)
+  QR_PROBE(enteredInitials)
+  QR_PROBE(creditLock)
+  QR_PROBE(lastKeyCode)
+  QR_PROBE(exitRequested)
+  QR_PROBE(frameCount)
+  QR_PROBE(speedUpCount)
+  QR_PROBE(aimOfs)
+  QR_PROBE(newX)
+  QR_PROBE(newY)
+  QR_PROBE(lastLeftHitY)
+  QR_PROBE(lastRightHitY)
+  QR_PROBE(p1ScorePrinted)
+  QR_PROBE(p2ScorePrinted)
+  QR_PROBE(creditsShown)
+  QR_PROBE(demoAimOfs)
+  QR_PROBE(demoCount)
+  QR_PROBE(rollLine)
+  QR_PROBE(rollY)
+  QR_PROBE(rollStep)
+  QR_PROBE(rollTick)
+  QR_PROBE(letterCount)
+  QR_PROBE(idlePasses)
+  QR_PROBE(tmrCredit)
+  QR_PROBE(tmrGetReady)
+  QR_PROBE(tmrServe)
+  QR_PROBE(form)
+#undef QR_PROBE
+};
+
+// A game started headless up to its first pause: start-up has run (tables filled, window
+// shown, coin timer on) and the attract loop has made its first pass. From here a test sets
+// fields and calls procedures directly; the virtual clock runs on until runMs.
+struct StartedGame {
+  explicit StartedGame(std::uint64_t seed = 1, std::string dataDir = {})
+      : platform(Options(seed, dataDir)), game(platform) {
+    try {
+      game.Form_Load();
+    } catch (const RunEnded&) {
+    }
+    platform.SetRunMs(std::numeric_limits<std::int64_t>::max());
+  }
+  static HeadlessOptions Options(std::uint64_t seed, const std::string& dataDir) {
+    HeadlessOptions o;
+    o.seed = seed;
+    o.runMs = 0;
+    o.dataDir = dataDir;
+    return o;
+  }
+  HeadlessPlatform platform;
+  frmRallex game;
+};
+
+}  // namespace qr
