@@ -4,7 +4,7 @@ BUILD_ASAN ?= build-asan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_GEN  := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: play test build setup configure asan install clean
+.PHONY: play test build setup configure asan install bench clean
 
 setup:
 	@./scripts/install-deps.sh
@@ -26,6 +26,12 @@ asan: setup
 	@cmake -S . -B $(BUILD_ASAN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQR_SANITIZE=ON >/dev/null
 	@cmake --build $(BUILD_ASAN) -j $(JOBS)
 	@cd $(BUILD_ASAN) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
+
+# Speed of the hot paths (Google Benchmark), in a Release build of its own.
+bench: setup
+	@cmake -S . -B build-bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DQR_BUILD_BENCH=ON -DQR_BUILD_TESTS=OFF >/dev/null
+	@cmake --build build-bench -j $(JOBS) --target rall_bench
+	@./build-bench/rall_bench
 
 # Installs under ~/.local without root: the game, its desktop entry, icons and manual page.
 PREFIX ?= $(HOME)/.local

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <string_view>
 #include <unordered_map>
 
 namespace qr {
@@ -22,12 +24,20 @@ int ttfUsers = 0;
 
 }  // namespace
 
+// Looked up by string_view, so that printing a known text allocates nothing.
+struct TextHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+template <typename T>
+using TextMap = std::unordered_map<std::string, T, TextHash, std::equal_to<>>;
+
 struct Font::Impl {
   TTF_Font* font = nullptr;
   int height = 0;
-  mutable std::unordered_map<std::string, TextMask> upright;
-  mutable std::unordered_map<std::string, TextMask> italic;
-  mutable std::unordered_map<std::string, int> widths;
+  mutable TextMap<TextMask> upright;
+  mutable TextMap<TextMask> italic;
+  mutable TextMap<int> widths;
 };
 
 Font::Font(int points, int dpi) : impl_(std::make_unique<Impl>()) {
@@ -49,9 +59,9 @@ int Font::Height() const { return impl_->height; }
 
 int Font::TextWidth(std::string_view text) const {
   if (text.empty()) return 0;
-  std::string key(text);
-  auto it = impl_->widths.find(key);
+  auto it = impl_->widths.find(text);
   if (it != impl_->widths.end()) return it->second;
+  std::string key(text);
   int w = 0;
   int h = 0;
   TTF_SetFontStyle(impl_->font, TTF_STYLE_NORMAL);
@@ -63,9 +73,9 @@ int Font::TextWidth(std::string_view text) const {
 
 const TextMask& Font::Render(std::string_view text, bool italic) const {
   auto& cache = italic ? impl_->italic : impl_->upright;
-  std::string key(text);
-  auto it = cache.find(key);
+  auto it = cache.find(text);
   if (it != cache.end()) return it->second;
+  std::string key(text);
   if (cache.size() > 8192) cache.clear();
 
   TextMask mask;

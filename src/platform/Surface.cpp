@@ -54,6 +54,40 @@ void Surface::Cls() {
 void Surface::Stroke(int x0, int y0, int x1, int y1, int width, std::uint8_t index) {
   // Exact integer test: 4 * dist^2 <= width^2.
   const std::int64_t w2 = static_cast<std::int64_t>(width) * width;
+  if (x0 == x1 || y0 == y1) {
+    // Every line the game draws is upright or level (a point is both), so the stroke is a
+    // capsule whose rows and columns are contiguous spans; fill them directly. A pixel at
+    // distance d across the line and e beyond its end is inside when 4 (d^2 + e^2) <= w^2.
+    const bool level = y0 == y1;
+    const int across0 = level ? y0 : x0;                             // the line's position across
+    const int along0 = level ? std::min(x0, x1) : std::min(y0, y1);  // its extent along
+    const int along1 = level ? std::max(x0, x1) : std::max(y0, y1);
+    const int reachAcross = width / 2 + 1;
+    for (int d = -reachAcross; d <= reachAcross; ++d) {
+      const std::int64_t room = w2 - 4 * static_cast<std::int64_t>(d) * d;
+      if (room < 0) continue;
+      int e = 0;
+      while (4 * static_cast<std::int64_t>(e + 1) * (e + 1) <= room) ++e;
+      const int across = across0 + d;
+      const int from = along0 - e;
+      const int to = along1 + e;
+      if (level) {
+        if (across < 0 || across >= kHeight) continue;
+        const int left = std::max(0, from);
+        const int right = std::min(kWidth - 1, to);
+        if (left <= right) {
+          std::memset(pixels_.data() + static_cast<std::size_t>(across) * kWidth + left, index,
+                      static_cast<std::size_t>(right - left + 1));
+        }
+      } else {
+        if (across < 0 || across >= kWidth) continue;
+        const int top = std::max(0, from);
+        const int bottom = std::min(kHeight - 1, to);
+        for (int y = top; y <= bottom; ++y) pixels_[static_cast<std::size_t>(y) * kWidth + across] = index;
+      }
+    }
+    return;
+  }
   const int reach = width / 2 + 1;
   const int left = std::max(0, std::min(x0, x1) - reach);
   const int right = std::min(kWidth - 1, std::max(x0, x1) + reach);
