@@ -49,6 +49,7 @@ class HeadlessPlatform : public Platform {
   std::int64_t Refreshes() const { return refreshes_; }
   std::int64_t Passes(LoopId id) const { return passes_[static_cast<int>(id)]; }
   const std::vector<std::string>& Sounds() const { return sounds_; }
+  void ClearSounds() { sounds_.clear(); }
   std::int32_t PointerX() const { return pointerX_; }
   std::int32_t PointerY() const { return pointerY_; }
 

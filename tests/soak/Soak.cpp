@@ -1,0 +1,186 @@
+// Plays the headless game for hours of virtual time under a storm of random keys and checks the
+// game's invariants after every pass of every loop.
+// Usage: rall_soak [--seed N] [--hours H]
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <new>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "../Probe.hpp"
+
+// Live heap blocks, to see that memory does not grow over the hours.
+namespace {
+std::int64_t liveBlocks = 0;
+}
+void* operator new(std::size_t n) {
+  ++liveBlocks;
+  if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t n) { return operator new(n); }
+void operator delete(void* p) noexcept {
+  if (p == nullptr) return;
+  --liveBlocks;
+  std::free(p);
+}
+void operator delete[](void* p) noexcept { operator delete(p); }
+void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
+void operator delete[](void* p, std::size_t) noexcept { operator delete(p); }
+
+namespace qr {
+namespace {
+
+struct Failure {
+  std::string what;
+};
+
+void Check(bool ok, const char* what, std::int64_t now) {
+  if (!ok) throw Failure{std::string(what) + " at virtual ms " + std::to_string(now)};
+}
+
+void CheckInvariants(frmRallex& g, std::int64_t now) {
+  auto paddle = [&](std::int16_t y0, std::int16_t y1, std::int16_t c) {
+    Check(y1 == y0 + 40 && c == y0 + 20, "paddle geometry inconsistent", now);
+    Check(y0 >= 36 && y0 <= 164, "paddle outside its track", now);
+  };
+  paddle(g.p1y0, g.p1y1, g.p1Center);
+  paddle(g.p2y0, g.p2y1, g.p2Center);
+  Check(g.ballDir != 0 && g.ballDir >= -6 && g.ballDir <= 6, "ballDir outside +-1..+-6", now);
+  if (g.movingBall || g.numPlayers == 0) {
+    const std::int16_t y = RallexProbe::ballY(g);
+    Check(y >= 37 && y <= 203, "ball outside 37..203 in play", now);
+  }
+  Check(g.credits >= 0 && g.credits <= 99, "credits outside 0..99", now);
+  Check(g.ballSpeed >= 1 && g.ballSpeed <= 3 && g.pSpeed == g.ballSpeed + 4, "speed levels out of step", now);
+  for (int i = 1; i <= 5; ++i) {
+    for (const std::string* initials :
+         {&RallexProbe::hiScores(g)[i].initials, &RallexProbe::hiScores2P(g)[i].initials}) {
+      Check(initials->size() == 3, "initials not three characters", now);
+      for (char c : *initials) Check(c >= 32 && c <= 96, "initials outside codes 32..96", now);
+    }
+    Check(RallexProbe::hiScores(g)[i].score >= 0, "negative one-player table score", now);
+    Check(RallexProbe::hiScores2P(g)[i].score >= 0 && RallexProbe::hiScores2P(g)[i].otherScore >= 0,
+          "negative two-player table score", now);
+  }
+}
+
+// The keys of the game and of the initials entry, with how often the storm presses each.
+struct Key {
+  int vk;
+  int weight;
+};
+const std::vector<Key> kKeys = {
+    {65, 40}, {90, 40}, {186, 10}, {38, 40}, {40, 40}, {81, 12}, {49, 10}, {50, 10},  // play, coins, start
+    {13, 8},  {8, 4},   {37, 3},   {39, 3},  {32, 3},                                 // initials editing
+    {66, 4},  {67, 4},  {88, 4},   {48, 2},  {57, 2},  {96, 1},  {112, 1},            // letters, digits, others
+    {27, 1},                                                                          // Esc, rarely
+};
+
+}  // namespace
+}  // namespace qr
+
+int main(int argc, char** argv) {
+  using namespace qr;
+  std::uint64_t seed = 1;
+  double hours = 1;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string flag = argv[i];
+    if (flag == "--seed")
+      seed = std::strtoull(argv[i + 1], nullptr, 10);
+    else if (flag == "--hours")
+      hours = std::strtod(argv[i + 1], nullptr);
+  }
+  const std::int64_t endMs = static_cast<std::int64_t>(hours * 3600 * 1000);
+  const auto dataDir = std::filesystem::temp_directory_path() / ("rall-soak-" + std::to_string(seed));
+  std::filesystem::remove_all(dataDir);
+  std::filesystem::create_directories(dataDir);
+
+  HeadlessOptions options;
+  options.seed = seed;
+  options.runMs = endMs;
+  options.dataDir = dataDir.string();
+  HeadlessPlatform platform(options);
+
+  std::mt19937_64 rng(seed * 7919 + 17);
+  std::vector<int> weights;
+  for (const Key& k : kKeys) weights.push_back(k.weight);
+  std::discrete_distribution<std::size_t> pickKey(weights.begin(), weights.end());
+  std::uniform_int_distribution<int> roll(0, 999);
+  std::vector<std::pair<std::int64_t, int>> held;  // release time, key
+
+  frmRallex* current = nullptr;
+  std::int64_t passes = 0;
+  std::int64_t games[3] = {0, 0, 0};
+  std::int16_t lastPlayers = 0;
+  std::int64_t nextHour = 3600 * 1000;
+  std::vector<std::int64_t> hourlyBlocks;
+  std::string failure;
+  platform.SetSleepHook([&] {
+    const std::int64_t now = platform.NowMs();
+    ++passes;
+    CheckInvariants(*current, now);
+    if (current->numPlayers != lastPlayers && current->numPlayers > 0) ++games[current->numPlayers];
+    lastPlayers = current->numPlayers;
+    // Release holds that are over, then maybe press something.
+    for (auto it = held.begin(); it != held.end();) {
+      if (it->first <= now) {
+        platform.AddEvent(ScriptEvent{now, ScriptEvent::Action::Up, it->second, 0});
+        it = held.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    if (roll(rng) < 60) {
+      const int vk = kKeys[pickKey(rng)].vk;
+      if (vk == 27 || roll(rng) < 650) {  // Esc is only ever tapped: held, it would end every restart
+        platform.AddEvent(ScriptEvent{now, ScriptEvent::Action::Tap, vk, 0});
+      } else {
+        platform.AddEvent(ScriptEvent{now, ScriptEvent::Action::Down, vk, 0});
+        held.emplace_back(now + 20 + roll(rng) * 3, vk);
+      }
+    }
+    if (now >= nextHour) {
+      nextHour += 3600 * 1000;
+      platform.ClearSounds();
+      hourlyBlocks.push_back(liveBlocks);
+    }
+  });
+
+  int sessions = 0;
+  try {
+    for (;;) {
+      auto game = std::make_unique<frmRallex>(platform);
+      current = game.get();
+      ++sessions;
+      game->Form_Load();  // returns when Esc ended the program; start it again
+    }
+  } catch (const RunEnded&) {
+  } catch (const Failure& f) {
+    failure = f.what;
+  }
+  std::filesystem::remove_all(dataDir);
+
+  std::printf(
+      "soak seed %llu: %.2f virtual hours, %lld passes, %d program runs, %lld one-player and %lld two-player games\n",
+      static_cast<unsigned long long>(seed), static_cast<double>(platform.NowMs()) / 3600000.0,
+      static_cast<long long>(passes), sessions, static_cast<long long>(games[1]), static_cast<long long>(games[2]));
+  for (std::size_t h = 0; h < hourlyBlocks.size(); ++h) {
+    std::printf("  live heap blocks after hour %zu: %lld\n", h + 1, static_cast<long long>(hourlyBlocks[h]));
+  }
+  if (!failure.empty()) {
+    std::fprintf(stderr, "soak: invariant broken: %s\n", failure.c_str());
+    return 1;
+  }
+  // Memory may settle during the first hour (caches of rendered texts fill); after that it must not grow.
+  if (hourlyBlocks.size() >= 2 && hourlyBlocks.back() > hourlyBlocks.front() + 2000) {
+    std::fprintf(stderr, "soak: live heap blocks grew from %lld to %lld\n",
+                 static_cast<long long>(hourlyBlocks.front()), static_cast<long long>(hourlyBlocks.back()));
+    return 1;
+  }
+  return 0;
+}
