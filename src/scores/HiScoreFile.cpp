@@ -28,7 +28,7 @@ bool frmRallex::GetHighScores() {
   in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (in.bad()) return false;
   bytes.resize(static_cast<std::size_t>(in.gcount()));
-  return ParseHiScoreRecord(FirstLine(bytes), hiScores, hiScores2P);
+  return ParseHiScoreFile(bytes, hiScores, hiScores2P);
 }
 
 // Writes both tables to the file, replacing it whole. A save that fails leaves the old file as

@@ -127,4 +127,8 @@ bool ParseHiScoreRecord(std::string_view line, HiScoreTable& one, HiScoreTable2P
   return true;
 }
 
+bool ParseHiScoreFile(std::string_view bytes, HiScoreTable& one, HiScoreTable2P& two) {
+  return ParseHiScoreRecord(FirstLine(bytes), one, two);
+}
+
 }  // namespace qr

@@ -56,4 +56,8 @@ std::string_view FirstLine(std::string_view bytes);
 // when the whole line is valid; otherwise they are left as they were and the result is false.
 bool ParseHiScoreRecord(std::string_view line, HiScoreTable& one, HiScoreTable2P& two);
 
+// The same from the bytes at the start of the file (at least the first 121, when there are so
+// many): only the first line counts, whatever follows it.
+bool ParseHiScoreFile(std::string_view bytes, HiScoreTable& one, HiScoreTable2P& two);
+
 }  // namespace qr
