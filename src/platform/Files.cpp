@@ -31,7 +31,7 @@ std::string LastErrorText() {
   const DWORD code = GetLastError();
   char buffer[256] = {};
   const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, buffer,
-                                 sizeof buffer, nullptr);
+                                 static_cast<DWORD>(sizeof buffer), nullptr);
   std::string text(buffer, n);
   while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == '.')) text.pop_back();
   return text.empty() ? "error " + std::to_string(code) : text;
