@@ -60,7 +60,8 @@ void frmRallex::CheckForHighScore() {
 // The entry screen: three characters typed as key codes 32 to 96, confirmed with Enter.
 // enteredInitials ends with the three characters, or "" when nobody typed for 6000 passes.
 void frmRallex::GetInitials(std::int16_t player) {
-  // The final scores stay on the score line across the reset of the playfield.
+  // The final scores stay on the score line across the reset of the playfield; they are kept
+  // whole (32 bits), so that a score beyond the tables' range comes back unchanged.
   savedP1Score = p1Score;
   savedP2Score = p2Score;
   InitVariables();
