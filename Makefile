@@ -1,10 +1,13 @@
 # make play: set up, build and start the game. make test: set up, build and run every test.
+# make fuzz: build the high-score file loader's fuzz target with clang and run it for a minute.
 BUILD      ?= build
 BUILD_ASAN ?= build-asan
+BUILD_FUZZ ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_GEN  := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: play test build setup configure asan install bench clean
+.PHONY: play test build setup configure asan install bench fuzz clean
 
 setup:
 	@./scripts/install-deps.sh
@@ -38,5 +41,13 @@ PREFIX ?= $(HOME)/.local
 install: build
 	@cmake --install $(BUILD) --prefix $(PREFIX)
 
+# New inputs go to $(BUILD_FUZZ)/corpus; fuzz/corpus holds the committed seeds.
+fuzz: setup
+	@cmake -S fuzz -B $(BUILD_FUZZ) $(CMAKE_GEN) -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+	@cmake --build $(BUILD_FUZZ) -j $(JOBS)
+	@mkdir -p $(BUILD_FUZZ)/corpus
+	@$(BUILD_FUZZ)/hiscore_loader_fuzzer -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+		$(BUILD_FUZZ)/corpus fuzz/corpus
+
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ)

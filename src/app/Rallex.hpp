@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 #include "platform/Platform.hpp"
@@ -20,7 +21,13 @@ class RallexModule {
     return 0;
   }
   // The directory of the high-score file, with a trailing separator ("" when files are off).
-  std::string GetWindowsDir() { return platform_.DataDirectory(); }
+  std::string GetWindowsDir() {
+    std::string dir = platform_.DataDirectory();
+    if (!dir.empty() && dir.back() != '/' && dir.back() != '\\') {
+      dir += static_cast<char>(std::filesystem::path::preferred_separator);
+    }
+    return dir;
+  }
 
  private:
   Platform& platform_;

@@ -84,13 +84,7 @@ void frmRallex::Form_Load() {
     }
   }
 
-  if (!GetHighScores()) {
-    const std::int16_t defaults[6] = {0, 100, 75, 50, 25, 10};
-    for (int i = 1; i <= 5; ++i) {
-      hiScores[i] = HiScore{"...", defaults[i]};
-      hiScores2P[i] = HiScore2P{"...", 0, 0};
-    }
-  }
+  if (!GetHighScores()) DefaultHiScores(hiScores, hiScores2P);
 
   platform_.Show();
 

@@ -7,6 +7,7 @@
 #include "app/Rallex.hpp"
 #include "app/Random.hpp"
 #include "platform/Platform.hpp"
+#include "scores/HiScoreRecord.hpp"
 
 namespace qr {
 
@@ -26,17 +27,6 @@ struct TextLine {
 struct StepPair {
   std::int16_t dx = 0;  // size of the horizontal step
   std::int16_t dy = 0;  // vertical step, negative upwards
-};
-
-struct HiScore {
-  std::string initials;
-  std::int16_t score = 0;
-};
-
-struct HiScore2P {
-  std::string initials;
-  std::int16_t score = 0;
-  std::int16_t otherScore = 0;
 };
 
 // The game window: it owns the whole game state and every procedure of the game. Its member
