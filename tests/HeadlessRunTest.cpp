@@ -294,6 +294,11 @@ TEST(HeadlessRun, OutputsThatCannotBeWrittenAreReported) {
   const RunResult shot = RunGame(dir, {"--headless", "--run-ms", "100", "--screenshot", "adir"});
   EXPECT_NE(shot.code, 0);
   EXPECT_NE(shot.err.find("adir"), std::string::npos) << shot.err;
+  // A full disk.
+  if (fs::exists("/dev/full")) {
+    EXPECT_NE(RunGame(dir, {"--headless", "--run-ms", "100", "--state", "/dev/full"}).code, 0);
+    EXPECT_NE(RunGame(dir, {"--headless", "--run-ms", "100", "--screenshot", "/dev/full"}).code, 0);
+  }
 }
 
 // In the same process: the PNG holds exactly the surface's pixels.

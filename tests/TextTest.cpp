@@ -195,4 +195,18 @@ TEST(Text, ClippedAtTheEdgesWithoutWrapping) {
   EXPECT_GT(CountOf(s, kSilverRgb), 0);
 }
 
+TEST(Text, AnyBytesPrintWithoutHarm) {
+  // Typed initials may hold bytes that are no UTF-8; they print as something, never fault.
+  BlackField f;
+  Surface& s = f.surface;
+  std::string bytes;
+  for (int c = 1; c < 256; ++c) bytes += static_cast<char>(c);
+  s.CurrentX = 0;
+  s.CurrentY = 100;
+  s.Print(bytes, false);
+  EXPECT_EQ(s.CurrentX, s.TextWidth(bytes));
+  s.Print("\xFF\xFE\xC2");
+  EXPECT_EQ(s.CurrentY, 116);
+}
+
 }  // namespace qr
