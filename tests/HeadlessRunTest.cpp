@@ -322,6 +322,20 @@ TEST(Png, WritesTheSurfaceOneToOne) {
   s.ToRgb(expected.data());
   EXPECT_EQ(rgb, expected);
 
+  // Scaled up: each unit a square of pixels.
+  ASSERT_TRUE(WritePng(dir / "p2.png", s, 3, error)) << error;
+  std::vector<std::uint32_t> big;
+  ASSERT_TRUE(ReadPng(dir / "p2.png", w, h, big));
+  ASSERT_EQ(w, 3 * Surface::kWidth);
+  ASSERT_EQ(h, 3 * Surface::kHeight);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      ASSERT_EQ(big[static_cast<std::size_t>(y) * w + x],
+                expected[static_cast<std::size_t>(y / 3) * Surface::kWidth + x / 3])
+          << x << "," << y;
+    }
+  }
+
   EXPECT_FALSE(WritePng(dir / "no/p.png", s, 1, error));
   EXPECT_NE(error.find("no/p.png"), std::string::npos);
 }
