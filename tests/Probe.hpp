@@ -51,6 +51,8 @@ struct RallexProbe {
   QR_PROBE(tmrServe)
   QR_PROBE(form)
 #undef QR_PROBE
+  // The centring rule as the game applies it.
+  static std::int16_t CenteredX(const frmRallex& g, const std::string& text) { return g.CenteredX(text); }
 };
 
 // A game started headless up to its first pause: start-up has run (tables filled, window
