@@ -65,7 +65,6 @@ void frmRallex::GetInitials(std::int16_t player) {
   savedP1Score = p1Score;
   savedP2Score = p2Score;
   InitVariables();
-  creditLock = true;  // Q types a letter here, from the first hand-over on
   p1Score = savedP1Score;
   p2Score = savedP2Score;
   paddles = 0;
