@@ -47,6 +47,17 @@ struct RallexProbe {
   QR_PROBE(tmrGetReady)
   QR_PROBE(tmrServe)
   QR_PROBE(form)
+  // The rally, match and attract loops' own values.
+  QR_PROBE(aimY)
+  QR_PROBE(leadText)
+  QR_PROBE(p1ScoreShown)
+  QR_PROBE(bonusVisible)
+  QR_PROBE(gameOverTicks)
+  QR_PROBE(demoEscDown)
+  QR_PROBE(demoLastDir)
+  QR_PROBE(demoAimY)
+  QR_PROBE(instrPass)
+  QR_PROBE(gameStarted)
 #undef QR_PROBE
 };
 
