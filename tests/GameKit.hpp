@@ -39,9 +39,15 @@ inline void LoseFocus(StartedGame& s) { Now(s, Action::FocusLost); }
 
 // Runs body (a loop of the game) with watch called at every Sleep. watch returns false to end
 // the run right there. Returns true when body returned by itself, false when the run was ended.
+// A run that goes on for an hour of virtual time fails the test instead of hanging it.
 inline bool RunWatched(StartedGame& s, const std::function<void()>& body, const std::function<bool()>& watch) {
-  s.platform.SetSleepHook([&s, &watch] {
+  const std::int64_t limit = s.platform.NowMs() + 3600 * 1000;
+  s.platform.SetSleepHook([&s, &watch, limit] {
     if (!watch()) s.platform.SetRunMs(s.platform.NowMs());
+    if (s.platform.NowMs() >= limit) {
+      ADD_FAILURE() << "the loop ran for an hour of virtual time";
+      s.platform.SetRunMs(s.platform.NowMs());
+    }
   });
   bool returned = false;
   try {

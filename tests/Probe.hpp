@@ -58,6 +58,7 @@ struct RallexProbe {
   QR_PROBE(demoAimY)
   QR_PROBE(instrPass)
   QR_PROBE(gameStarted)
+  QR_PROBE(tickResult)
 #undef QR_PROBE
 };
 
