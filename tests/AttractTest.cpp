@@ -496,5 +496,43 @@ TEST_F(AttractTest, CreditsLeftAfterAGameLeadStraightBackToThePrompt) {
   EXPECT_EQ(g.credits, 2);
 }
 
+TEST_F(AttractTest, ServeTimerOfADemonstrationPointDoesNotReachTheGame) {
+  // The computer loses a point in the attract mode, which announces a serve and arms the serve
+  // timer; a coin comes at once, 1 is pressed and player 1 holds A behind "Get Ready". The game
+  // must start when "Get Ready" ends, not when the attract mode's serve timer fires.
+  const std::int64_t demoBase = Count(LoopId::DemoLoop);
+  bool armed = false;
+  int startedAt = 0;
+  bool waitedForServe = false;
+  RunWatched(
+      s, [&] { g.DemoLoop(); },
+      [&] {
+        const std::int64_t demo = Count(LoopId::DemoLoop) - demoBase;
+        const std::int64_t pass = Count(LoopId::MainLoop);
+        if (demo == 50 && Count(LoopId::StartPrompt) == 0) {
+          PlaceBall(g, -5, 120, -3);
+          g.missedBall = true;
+        }
+        if (demo == 51 && Count(LoopId::StartPrompt) == 0 && g.credits == 0) {
+          armed = P::tmrServe(g).Enabled();
+          g.credits = 1;
+        }
+        if (Count(LoopId::StartPrompt) == 1 && pass == 0) {
+          Tap(s, k1);
+          Down(s, kA);
+        }
+        if (pass > 0) {
+          waitedForServe = waitedForServe || g.waitForServe;
+          if (g.movingBall && startedAt == 0) startedAt = static_cast<int>(pass);
+          return startedAt == 0 && pass < 400;
+        }
+        return demo < 1000;
+      });
+  Up(s, kA);
+  EXPECT_TRUE(armed);
+  EXPECT_FALSE(waitedForServe);
+  EXPECT_EQ(startedAt, 201);
+}
+
 }  // namespace
 }  // namespace qr
