@@ -29,6 +29,7 @@ TEST_F(AttractTest, OneUndisturbedCycleHasItsPhasesInPassesAndSleeps) {
     std::int64_t pass;
     int level;
     std::int64_t ms;
+    int ballX, ballY;
   };
   std::vector<SleepSeen> sleeps;
   const std::int64_t base = Count(LoopId::DemoLoop);
@@ -37,7 +38,7 @@ TEST_F(AttractTest, OneUndisturbedCycleHasItsPhasesInPassesAndSleeps) {
       s, [&] { g.DemoLoop(); },
       [&] {
         const std::int64_t now = s.platform.NowMs();
-        sleeps.push_back({Count(LoopId::DemoLoop) - base, g.demoLevel, now - last});
+        sleeps.push_back({Count(LoopId::DemoLoop) - base, g.demoLevel, now - last, P::ballX(g), P::ballY(g)});
         last = now;
         return Count(LoopId::DemoLoop) - base < 2212;
       });
@@ -67,6 +68,13 @@ TEST_F(AttractTest, OneUndisturbedCycleHasItsPhasesInPassesAndSleeps) {
   }
   EXPECT_EQ(passesByLevel, (std::map<int, int>{{1, 961}, {3, 250}, {4, 1000}}));
   EXPECT_EQ(passEnd.at(2212).level, 1);  // the next roll
+  // The roll and the rally after the instructions start afresh: the ball's first step from a
+  // quarter in, at mid height.
+  for (const std::int64_t first : {1, 961}) {
+    const SleepSeen& seen = passEnd.at(first);
+    EXPECT_TRUE(seen.ballX == 85 || seen.ballX == 235) << "pass " << first << ": " << seen.ballX;
+    EXPECT_TRUE(seen.ballY == 119 || seen.ballY == 121) << "pass " << first << ": " << seen.ballY;
+  }
   // In time: 960 x 4 ms of roll, 5 s of instructions, 250 x 10 ms of rally and 1001 x 4 ms of
   // high scores, plus 2 s for each bonus pause of a point the computer won on the left.
   std::int64_t total = 0;
@@ -391,6 +399,23 @@ TEST_F(PromptTest, EscAtThePromptEndsTheProgram) {
   EXPECT_EQ(Count(LoopId::StartPrompt), 2);
   EXPECT_TRUE(P::exitRequested(g));
   EXPECT_EQ(g.credits, 1);
+  EXPECT_EQ(Count(LoopId::MainLoop), mainBase);
+}
+
+TEST_F(PromptTest, LosingTheFocusAtThePromptEndsTheProgram) {
+  g.credits = 2;
+  const bool returned = Prompt([&](int pass) {
+    if (pass == 2) {
+      LoseFocus(s);  // delivered by the hand-over of pass 3
+      // 1 pressed during the sleep of pass 3: the prompt leaves before it polls the keys.
+      s.platform.AddEvent(ScriptEvent{s.platform.NowMs() + 5, Action::Tap, k1, 0});
+    }
+    return pass < 10;
+  });
+  EXPECT_TRUE(returned);
+  EXPECT_EQ(Count(LoopId::StartPrompt), 3);
+  EXPECT_TRUE(P::exitRequested(g));
+  EXPECT_EQ(g.credits, 2);
   EXPECT_EQ(Count(LoopId::MainLoop), mainBase);
 }
 

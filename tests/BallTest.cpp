@@ -321,6 +321,28 @@ TEST_F(BallTest, BallLeavesNothingBehindAsItFlies) {
   EXPECT_GT(bounces, 15);
 }
 
+TEST_F(BallTest, BallIsAFiveDotCrossErasedByOneBlackDotOfEight) {
+  Surface& f = P::form(g);
+  g.Ball(100, 100);
+  EXPECT_EQ(Count(f, 90, 90, 110, 110), 33);
+  for (const auto& [x, y] : {std::pair{100, 100}, std::pair{103, 100}, std::pair{97, 100}, std::pair{100, 103},
+                             std::pair{100, 97}, std::pair{102, 101}}) {
+    EXPECT_EQ(f.Pixel(x, y), kSilver) << x << ", " << y;
+  }
+  EXPECT_NE(f.Pixel(104, 100), kSilver);
+  EXPECT_NE(f.Pixel(103, 102), kSilver);
+  EXPECT_EQ(f.ForeColor(), kSilver);
+  EXPECT_EQ(f.DrawWidth(), 5);
+  // Over a silver field the erase shows as a black disc of diameter 8: 49 pixels.
+  f.ForeColor(kSilver);
+  f.Box(60, 60, 140, 140, kSilver, true);
+  g.Ball(100, 100);
+  g.Ball(200, 100);
+  EXPECT_EQ(Count(f, 60, 60, 140, 140, kBlack), 49);
+  EXPECT_EQ(f.Pixel(104, 100), kBlack);
+  EXPECT_EQ(f.Pixel(105, 100), kSilver);
+}
+
 TEST_F(BallTest, BallErasesNeitherBordersNorPaddles) {
   g.Update();
   const Surface& f = P::form(g);

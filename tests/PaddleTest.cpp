@@ -80,6 +80,9 @@ TEST_F(PaddleTest, MoveWipesTheTrackAndRedrawsThePaddle) {
   P::form(g).DrawWidth(8);
   P::form(g).PSet(15, 180);
   P::form(g).PSet(304, 60);
+  P::form(g).DrawWidth(3);  // and at both ends of player 1's track
+  P::form(g).PSet(15, 35);
+  P::form(g).PSet(15, 205);
   P::form(g).DrawWidth(5);
   ASSERT_GT(Count(f, 13, 176, 17, 184), 0);
 

@@ -160,28 +160,31 @@ TEST_F(RallyLoopTest, PlaySpeedsUpAtPass1101And2201AndNoFurther) {
 TEST_F(RallyLoopTest, PointResetsTheSpeedButNotThePassCount) {
   NewGame(s, 2);
   int frameAfterPoint = -1;
+  int marksAfterPoint = -1;
   int speedAfterPoint = 0;
   int firstAt2Again = 0;
   Passes([&](int pass) {
-    if (pass == 1150) {  // speed 2: the ball is about to leave the field on the left
+    if (pass == 1650) {  // speed 2, five marks on: the ball is about to leave on the left
       EXPECT_EQ(g.ballSpeed, 2);
+      EXPECT_EQ(P::speedUpCount(g), 5);
       g.movingBall = true;
       PlaceBall(g, -5, 120, -3);
       g.missedBall = true;
     }
-    if (pass == 1151) {
+    if (pass == 1651) {
       EXPECT_EQ(g.p2Score, 1);
       speedAfterPoint = g.ballSpeed * 10 + g.pSpeed;
       frameAfterPoint = P::frameCount(g);
-      EXPECT_EQ(P::speedUpCount(g), 0);
+      marksAfterPoint = P::speedUpCount(g);
       P::tmrServe(g).Enabled(false);  // keep the ball waiting from here on
     }
-    if (pass > 1151 && g.ballSpeed == 2 && firstAt2Again == 0) firstAt2Again = pass;
-    return pass < 2400;
+    if (pass > 1651 && g.ballSpeed == 2 && firstAt2Again == 0) firstAt2Again = pass;
+    return pass < 3000;
   });
   EXPECT_EQ(speedAfterPoint, 15);
-  EXPECT_EQ(frameAfterPoint, 50);  // 50 passes after the mark of pass 1101 (counted after the sleep)
-  EXPECT_EQ(firstAt2Again, 2201);  // eleven marks after the point, on the same 100-pass grid
+  EXPECT_EQ(marksAfterPoint, 0);
+  EXPECT_EQ(frameAfterPoint, 50);  // 50 passes after the mark of pass 1601 (counted after the sleep)
+  EXPECT_EQ(firstAt2Again, 2701);  // eleven marks after the point, on the same 100-pass grid
 }
 
 TEST_F(RallyLoopTest, WindowEventsOnlyAtTheMarksWhileTheBallMoves) {

@@ -142,8 +142,12 @@ TEST_F(MatchTest, ServerServesByMovingAfterTheAnnouncementOnly) {
     Down(s, c.key);  // held from the start of the announcement
     int waitAt = 0;
     int servedAt = 0;
+    bool announcementGone = false;
     Passes([&](int pass) {
-      if (g.waitForServe && waitAt == 0) waitAt = pass;
+      if (g.waitForServe && waitAt == 0) {
+        waitAt = pass;
+        announcementGone = RowEmpty(P::form(g), 6) && RowEmpty(P::form(g), 7) && RowEmpty(P::form(g), 8);
+      }
       if (g.movingBall && servedAt == 0) {
         servedAt = pass;
         EXPECT_EQ(g.ballDir, c.dir) << what;
@@ -154,6 +158,7 @@ TEST_F(MatchTest, ServerServesByMovingAfterTheAnnouncementOnly) {
     });
     Up(s, c.key);
     EXPECT_EQ(waitAt, 151) << what;  // the announcement stays 1500 ms
+    EXPECT_TRUE(announcementGone) << what;
     EXPECT_EQ(servedAt, waitAt + 1) << what;
   }
 }
