@@ -202,6 +202,7 @@ TEST_F(RallyLoopTest, WindowEventsOnlyAtTheMarksWhileTheBallMoves) {
     return pass < 450;
   });
   EXPECT_EQ(creditPasses, (std::vector<int>{101, 201, 301, 401}));
+  EXPECT_TRUE(ShowsText(P::form(g), 210, 217, "Credit 04"));  // the counter follows at once
 
   // While the ball waits the loop hands over on every pass: a credit every 250 ms.
   g.movingBall = false;

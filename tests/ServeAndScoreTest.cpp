@@ -488,17 +488,21 @@ TEST_F(MatchTest, GameOverShowsNothingOnceExitIsRequested) {
   EXPECT_EQ(g.numPlayers, 2);
 }
 
-TEST_F(MatchTest, LosingFocusInTheGameOverPauseEndsIt) {
-  NewGame(s, 2);
-  g.p1Score = 7;
-  g.endGame = true;
-  const int sleeps = Sleeps([&] { g.GameOver(); },
-                            [&](int tick) {
-                              if (tick == 100) LoseFocus(s);
-                            });
-  EXPECT_EQ(sleeps, 100);  // the hand-over of tick 101 delivers it
-  EXPECT_TRUE(P::exitRequested(g));
-  EXPECT_EQ(g.numPlayers, 2);
+TEST_F(MatchTest, EscOrLostFocusInTheGameOverPauseEndsIt) {
+  for (const bool esc : {true, false}) {
+    NewGame(s, 2);
+    g.p1Score = 7;
+    g.endGame = true;
+    P::exitRequested(g) = false;
+    const int sleeps = Sleeps([&] { g.GameOver(); },
+                              [&](int tick) {
+                                if (tick == 100) esc ? Tap(s, kEsc) : LoseFocus(s);
+                              });
+    EXPECT_EQ(sleeps, 100);  // tick 101 sees it after its hand-over, before its sleep
+    EXPECT_TRUE(P::exitRequested(g));
+    EXPECT_EQ(g.numPlayers, 2);  // no high-score check, no return to the attract mode
+    EXPECT_TRUE(g.endGame);
+  }
 }
 
 TEST_F(MatchTest, DecidingPointEndsTheLoopThroughGameOver) {
