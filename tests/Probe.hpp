@@ -50,6 +50,18 @@ struct RallexProbe {
   QR_PROBE(tmrGetReady)
   QR_PROBE(tmrServe)
   QR_PROBE(form)
+  // The rally, match and attract loops' own values.
+  QR_PROBE(aimY)
+  QR_PROBE(leadText)
+  QR_PROBE(p1ScoreShown)
+  QR_PROBE(bonusVisible)
+  QR_PROBE(gameOverTicks)
+  QR_PROBE(demoEscDown)
+  QR_PROBE(demoLastDir)
+  QR_PROBE(demoAimY)
+  QR_PROBE(instrPass)
+  QR_PROBE(gameStarted)
+  QR_PROBE(tickResult)
 #undef QR_PROBE
   // The centring rule as the game applies it.
   static std::int16_t CenteredX(const frmRallex& g, const std::string& text) { return g.CenteredX(text); }

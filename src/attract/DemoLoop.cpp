@@ -62,6 +62,10 @@ void frmRallex::DemoLoop() {
       exitRequested = true;
       return;
     }
+    // A point of the demonstration announces a serve and arms its timer. Left armed, it would
+    // fire in the prompt or behind the "Get Ready" of the game bought there, and start that
+    // game's ball early.
+    tmrServe.Enabled(false);
     StartPrompt();
     if (exitRequested) return;
   }
