@@ -169,6 +169,39 @@ TEST(SessionTest, CoinOnePlayerGameGameOverAndBackToTheAttractMode) {
   EXPECT_NE(other.endMs, first.endMs);  // the seed decides the game
 }
 
+TEST(SessionTest, EscHeldToAbandonAGameDoesNotEndTheProgram) {
+  // A real press lasts a tenth of a second or so; the game is abandoned at its first poll and
+  // the program must go on in the attract mode, not end on the same press. A second press in
+  // the attract mode then ends it, as everywhere outside a rally.
+  HeadlessOptions options;
+  options.script = ParseOrFail(
+      "500 tap Q\n"
+      "1000 tap 1\n"
+      "5000 down Esc\n"
+      "5150 up Esc\n"
+      "7000 tap Esc\n");
+  options.runMs = 9000;
+  HeadlessPlatform platform(options);
+  frmRallex game(platform);
+  std::int64_t backInAttract = -1;
+  platform.SetSleepHook([&] {
+    if (backInAttract < 0 && platform.NowMs() > 5000 && platform.Passes(LoopId::DemoLoop) > 0 && game.numPlayers == 0) {
+      backInAttract = platform.NowMs();
+    }
+  });
+  bool exited = false;
+  try {
+    game.Form_Load();
+    exited = true;
+  } catch (const RunEnded&) {
+  }
+  ASSERT_TRUE(exited);
+  EXPECT_GT(backInAttract, 5000);
+  EXPECT_LT(backInAttract, 5300);
+  EXPECT_GE(platform.NowMs(), 7000) << "the Esc that abandoned the game also ended the program";
+  EXPECT_LT(platform.NowMs(), 7100);
+}
+
 // ---- The command line ----
 
 class CommandLineTest : public ::testing::Test {

@@ -19,7 +19,17 @@ void frmRallex::MainLoop() {
       ballSpeed = 1;
       pSpeed = 5;
       DoEvents();
-      if (endGame) GameOver();
+      if (endGame) {
+        GameOver();
+      } else {
+        // The Esc that abandons the game must not end the program as well: the attract loop
+        // polls Esc again a few milliseconds later, while the key is still held. Wait until it
+        // is let go.
+        while (GetAsyncKeyState(27) != 0 && !exitRequested) {
+          DoEvents();
+          Sleep(slp);
+        }
+      }
       // A game left while "Get Ready" or the serve announcement is up must not leave their
       // timers armed: the event would fire later in the prompt or the next game.
       tmrGetReady.Enabled(false);
