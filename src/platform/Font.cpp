@@ -57,6 +57,10 @@ Font::~Font() {
 
 int Font::Height() const { return impl_->height; }
 
+std::size_t Font::CachedTexts() const {
+  return impl_->upright.size() + impl_->italic.size() + impl_->widths.size();
+}
+
 int Font::TextWidth(std::string_view text) const {
   if (text.empty()) return 0;
   auto it = impl_->widths.find(text);

@@ -31,6 +31,8 @@ class Font {
 
   int TextWidth(std::string_view text) const;
   int Height() const;
+  // How many rendered texts and measured widths are kept (each cache is emptied at 8192).
+  std::size_t CachedTexts() const;
   // Rendered texts are kept, since the game prints the same few texts again and again.
   const TextMask& Render(std::string_view text, bool italic) const;
 

@@ -46,6 +46,7 @@ class Surface {
   void Print(std::string_view text, bool endLine = true);
   int TextWidth(std::string_view text) const;
   int TextHeight(std::string_view text) const;
+  const Font& TextFont() const { return font_; }
 
   // Reading the picture back.
   std::uint32_t Pixel(int x, int y) const;
