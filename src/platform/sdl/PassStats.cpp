@@ -32,8 +32,8 @@ std::string PassStats::Report() const {
                   static_cast<long long>(l.passes), l.PerSecond(), static_cast<double>(l.ms) / 1000.0);
     out += line;
     if (l.longPasses > 0) {
-      std::snprintf(line, sizeof line, " (%lld passes that waited inside left out)",
-                    static_cast<long long>(l.longPasses));
+      std::snprintf(line, sizeof line, " (%lld %s that waited inside left out)", static_cast<long long>(l.longPasses),
+                    l.longPasses == 1 ? "pass" : "passes");
       out += line;
     }
     out += '\n';
