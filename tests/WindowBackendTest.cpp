@@ -154,6 +154,21 @@ TEST(KeyMap, KeysWithoutAWindowsCodeGiveZero) {
   EXPECT_EQ(UsKey(SDL_SCANCODE_AUDIONEXT), 0);
 }
 
+TEST(KeyMap, TheWindowKeepsF11F12AndAltEnter) {
+  EXPECT_EQ(WindowKeyFor(SDL_SCANCODE_F11, KMOD_NONE), WindowKey::Fullscreen);
+  EXPECT_EQ(WindowKeyFor(SDL_SCANCODE_F11, KMOD_LSHIFT), WindowKey::Fullscreen);
+  EXPECT_EQ(WindowKeyFor(SDL_SCANCODE_F12, KMOD_NONE), WindowKey::Screenshot);
+  EXPECT_EQ(WindowKeyFor(SDL_SCANCODE_RETURN, KMOD_LALT), WindowKey::Fullscreen);
+  EXPECT_EQ(WindowKeyFor(SDL_SCANCODE_RETURN, KMOD_RALT | KMOD_NUM), WindowKey::Fullscreen);
+  EXPECT_EQ(WindowKeyFor(SDL_SCANCODE_KP_ENTER, KMOD_LALT), WindowKey::Fullscreen);
+  // The game's own keys, Enter without Alt and Alt alone among them.
+  EXPECT_EQ(WindowKeyFor(SDL_SCANCODE_RETURN, KMOD_NONE), WindowKey::None);
+  EXPECT_EQ(WindowKeyFor(SDL_SCANCODE_RETURN, KMOD_LCTRL | KMOD_CAPS), WindowKey::None);
+  EXPECT_EQ(WindowKeyFor(SDL_SCANCODE_LALT, KMOD_LALT), WindowKey::None);
+  EXPECT_EQ(WindowKeyFor(SDL_SCANCODE_F10, KMOD_NONE), WindowKey::None);
+  EXPECT_EQ(WindowKeyFor(SDL_SCANCODE_ESCAPE, KMOD_LALT), WindowKey::None);
+}
+
 TEST(Viewport, WholeScalesFillTheWindowExactly) {
   for (int s = 1; s <= 8; ++s) {
     const Viewport v = FitPlayfield(Surface::kWidth * s, Surface::kHeight * s);

@@ -3,7 +3,7 @@
 #
 #   window-test.sh CASE GAME_EXE CADENCE_PROBE_EXE
 #
-# Cases: no-display, esc, fullscreen, screenshot, focus-loss, terminate, cadence. Exit 0 passed,
+# Cases: no-display, esc, fullscreen, screenshot, focus-loss, terminate, play, cadence. Exit 0 passed,
 # 1 failed, 77 skipped (xvfb-run is not installed).
 set -u
 
@@ -227,6 +227,33 @@ terminate)
   [ "$code" -eq 0 ] || fail "ended with exit code $code"
   game=""
   grep -q '^DemoLoop: [1-9][0-9]* passes' "$tmp/game.err" || fail "no statistics"
+  ;;
+
+play)
+  # Two coins, a two-player game, Esc to leave it and Esc to end: the keys reach the game as
+  # key state (polled) through the window thread.
+  start game --scale 1 --stats
+  win="$(window)"
+  [ -n "$win" ] || fail "no window"
+  xdotool windowfocus --sync "$win"
+  sleep 1
+  xdotool key q
+  sleep 0.4
+  xdotool key q
+  sleep 0.4
+  xdotool key 2
+  sleep 2
+  for _ in 1 2 3 4 5 6 7 8 9 10; do
+    running "$game" || break
+    xdotool key Escape
+    sleep 0.4
+  done
+  ends "$game" 5 || fail "Esc did not end the program"
+  [ "$code" -eq 0 ] || fail "ended with exit code $code"
+  game=""
+  cat "$tmp/game.err"
+  grep -q '^StartPrompt: [1-9][0-9]* passes' "$tmp/game.err" || fail "the coins gave no start prompt"
+  grep -q '^MainLoop: [1-9][0-9]* passes' "$tmp/game.err" || fail "key 2 started no game"
   ;;
 
 cadence)

@@ -160,4 +160,11 @@ int VirtualKeyFor(SDL_Scancode scancode, SDL_Keycode keycode) {
   return ByPosition(scancode);
 }
 
+WindowKey WindowKeyFor(SDL_Scancode scancode, Uint16 modifiers) {
+  if (scancode == SDL_SCANCODE_F11) return WindowKey::Fullscreen;
+  if (scancode == SDL_SCANCODE_F12) return WindowKey::Screenshot;
+  if (IsEnter(scancode) && (modifiers & KMOD_ALT) != 0) return WindowKey::Fullscreen;
+  return WindowKey::None;
+}
+
 }  // namespace qr

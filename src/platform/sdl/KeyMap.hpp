@@ -11,4 +11,14 @@ namespace qr {
 // (96-111) whether or not Num Lock is on. Left and right modifiers share one code.
 int VirtualKeyFor(SDL_Scancode scancode, SDL_Keycode keycode);
 
+// The keys the window keeps for itself and the game never sees: F11 and Alt+Enter (either Enter
+// key) switch fullscreen, F12 saves a screenshot.
+enum class WindowKey { None, Fullscreen, Screenshot };
+WindowKey WindowKeyFor(SDL_Scancode scancode, Uint16 modifiers);
+
+// Both Enter keys.
+inline bool IsEnter(SDL_Scancode scancode) {
+  return scancode == SDL_SCANCODE_RETURN || scancode == SDL_SCANCODE_KP_ENTER;
+}
+
 }  // namespace qr

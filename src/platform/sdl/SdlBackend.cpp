@@ -232,8 +232,11 @@ class SdlPlatform final : public Platform {
     return done;
   }
 
+  // One loss is enough: the game ends on it. (Closing the window brings a close and a quit.)
   void QueueFocusLoss() {
     keys_.ReleaseAll();
+    if (focusLossQueued_) return;
+    focusLossQueued_ = true;
     std::lock_guard lock(mutex_);
     events_.push_back(kFocusLost);
   }
@@ -291,23 +294,21 @@ class SdlPlatform final : public Platform {
   }
 
   // F11 and Alt+Enter switch fullscreen, F12 takes a screenshot; the game sees none of them.
-  static bool IsWindowKey(const SDL_Keysym& k) {
-    const bool enter = k.scancode == SDL_SCANCODE_RETURN || k.scancode == SDL_SCANCODE_KP_ENTER;
-    return k.scancode == SDL_SCANCODE_F11 || k.scancode == SDL_SCANCODE_F12 || (enter && (k.mod & KMOD_ALT) != 0);
-  }
-
   void HandleKeyDown(const SDL_KeyboardEvent& k) {
-    if (IsWindowKey(k.keysym)) {
-      altEnterDown_ = k.keysym.scancode != SDL_SCANCODE_F11 && k.keysym.scancode != SDL_SCANCODE_F12;
+    const SDL_Scancode sc = k.keysym.scancode;
+    const WindowKey windowKey = WindowKeyFor(sc, k.keysym.mod);
+    if (windowKey != WindowKey::None) {
+      if (IsEnter(sc)) altEnterDown_ = true;  // its key-up is not the game's either
       if (k.repeat != 0) return;
-      if (k.keysym.scancode == SDL_SCANCODE_F12) {
+      if (windowKey == WindowKey::Screenshot) {
         SaveScreenshotNow();
       } else {
         ToggleFullscreen();
       }
       return;
     }
-    const int vk = VirtualKeyFor(k.keysym.scancode, k.keysym.sym);
+    if (IsEnter(sc)) altEnterDown_ = false;
+    const int vk = VirtualKeyFor(sc, k.keysym.sym);
     if (vk == 0) return;
     keys_.Press(vk);  // auto-repeat comes as further key-downs, as on Windows
     std::lock_guard lock(mutex_);
@@ -317,7 +318,7 @@ class SdlPlatform final : public Platform {
   void HandleKeyUp(const SDL_KeyboardEvent& k) {
     const SDL_Scancode sc = k.keysym.scancode;
     if (sc == SDL_SCANCODE_F11 || sc == SDL_SCANCODE_F12) return;
-    if ((sc == SDL_SCANCODE_RETURN || sc == SDL_SCANCODE_KP_ENTER) && altEnterDown_) {
+    if (IsEnter(sc) && altEnterDown_) {
       altEnterDown_ = false;
       return;
     }
@@ -336,10 +337,6 @@ class SdlPlatform final : public Platform {
     graceUntil_ = SteadyMs() + kFocusGraceMs;
     if (SDL_SetWindowFullscreen(window_, full ? 0 : SDL_WINDOW_FULLSCREEN_DESKTOP) != 0) {
       std::fprintf(stderr, "quillmarsh-rall: cannot switch fullscreen: %s\n", SDL_GetError());
-    }
-    if (hadFocus_) {
-      SDL_RaiseWindow(window_);
-      SDL_SetWindowInputFocus(window_);
     }
     mustPresent_ = true;
   }
@@ -451,6 +448,7 @@ class SdlPlatform final : public Platform {
   bool hadFocus_ = false;
   bool pendingLoss_ = false;
   bool altEnterDown_ = false;
+  bool focusLossQueued_ = false;
   std::int64_t graceUntil_ = 0;
 };
 
