@@ -6,7 +6,7 @@ packages="build-essential cmake ninja-build pkg-config git
 libsdl2-dev libsdl2-ttf-dev libpng-dev nlohmann-json3-dev
 libgtest-dev libgmock-dev libbenchmark-dev
 clang libclang-rt-14-dev
-xvfb xauth xdotool"
+xvfb xauth xdotool openbox"
 
 missing=""
 for p in $packages; do

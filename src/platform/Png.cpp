@@ -23,15 +23,20 @@ void OnPngWarning(png_structp, png_const_charp) {}
 }  // namespace
 
 bool WritePng(const std::string& path, const Surface& surface, int scale, std::string& error) {
-  if (scale < 1) scale = 1;
-  const int width = Surface::kWidth * scale;
-  const int height = Surface::kHeight * scale;
   std::vector<std::uint32_t> rgb(static_cast<std::size_t>(Surface::kWidth) * Surface::kHeight);
   surface.ToRgb(rgb.data());
+  return WritePng(path, rgb.data(), Surface::kWidth, Surface::kHeight, scale, error);
+}
+
+bool WritePng(const std::string& path, const std::uint32_t* rgb, int pictureWidth, int pictureHeight, int scale,
+              std::string& error) {
+  if (scale < 1) scale = 1;
+  const int width = pictureWidth * scale;
+  const int height = pictureHeight * scale;
   std::vector<png_byte> rows(static_cast<std::size_t>(width) * height * 3);
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
-      const std::uint32_t c = rgb[static_cast<std::size_t>(y / scale) * Surface::kWidth + x / scale];
+      const std::uint32_t c = rgb[static_cast<std::size_t>(y / scale) * pictureWidth + x / scale];
       png_byte* p = &rows[(static_cast<std::size_t>(y) * width + x) * 3];
       p[0] = static_cast<png_byte>(c >> 16);
       p[1] = static_cast<png_byte>(c >> 8);

@@ -1,12 +1,514 @@
 #include "platform/sdl/SdlBackend.hpp"
 
+#include <SDL.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+#include "platform/DataDir.hpp"
+#include "platform/KeyLatch.hpp"
+#include "platform/sdl/KeyMap.hpp"
+#include "platform/sdl/PassStats.hpp"
+#include "platform/sdl/Screenshot.hpp"
+#include "platform/sdl/SoundPlayer.hpp"
+#include "platform/sdl/Viewport.hpp"
 
 namespace qr {
 
-int RunWindowed(const WindowOptions&, const std::function<void(Platform&)>&) {
-  std::fprintf(stderr, "quillmarsh-rall: the window is not built yet; use --headless\n");
-  return 1;
+namespace {
+
+constexpr std::int16_t kFocusLost = -1;
+// Switching to and from fullscreen, and the start-up pointer move, may take the focus away for
+// a moment; a loss in this time counts only if the focus has not come back when it is over.
+constexpr std::int64_t kFocusGraceMs = 1000;
+
+std::int64_t SteadyMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// The window: SDL lives on the thread that called RunWindowed and the game on a thread of its
+// own. The game thread hands over frames, requests (show, caption, pointer) and its end; the
+// window thread hands over key-downs and focus losses, which the game takes in its DoEvents,
+// and the key state, which the game polls.
+class SdlPlatform final : public Platform {
+ public:
+  SdlPlatform(const WindowOptions& options, SDL_Window* window, SDL_Renderer* renderer, SDL_Texture* texture)
+      : options_(options),
+        window_(window),
+        renderer_(renderer),
+        texture_(texture),
+        sound_(options.mute),
+        wakeEvent_(SDL_RegisterEvents(1)),
+        startMs_(SteadyMs()) {}
+
+  // ---- The game thread.
+
+  std::int64_t NowMs() const override { return SteadyMs() - startMs_; }
+
+  void DoEvents() override {
+    Publish();
+    std::deque<std::int16_t> events;
+    {
+      std::lock_guard lock(mutex_);
+      events.swap(events_);
+    }
+    for (const std::int16_t code : events) {
+      if (sink() == nullptr) continue;
+      if (code == kFocusLost) {
+        sink()->Form_LostFocus();
+      } else {
+        sink()->Form_KeyDown(code, 0);
+      }
+    }
+    FireDueTimers();
+  }
+
+  void Refresh() override { Publish(); }
+
+  void Show() override {
+    Publish();
+    OnWindowThread([this] {
+      SDL_ShowWindow(window_);
+      // Without a window manager nobody gives a new window the focus.
+      SDL_RaiseWindow(window_);
+      SDL_SetWindowInputFocus(window_);
+      mustPresent_ = true;
+    });
+  }
+
+  void SetCaption(const std::string& caption) override {
+    OnWindowThread([this, caption] { SDL_SetWindowTitle(window_, caption.c_str()); });
+  }
+
+  std::int16_t GetAsyncKeyState(int vk) override { return keys_.Query(vk); }
+
+  // The system wakes a sleeper a little late, a tenth of a millisecond or more on a busy
+  // machine; at 100 passes a second that would slow the game by a few per cent. So the time
+  // overslept is owed back and taken off the next sleeps, while the game keeps sleeping in
+  // quick succession: over many passes the game sleeps just what it asked for.
+  void Sleep(std::int32_t ms) override {
+    using namespace std::chrono;
+    stats_.Slept();
+    if (ms <= 0) {
+      std::this_thread::yield();
+      return;
+    }
+    const auto now = steady_clock::now();
+    if (now - lastWake_ > milliseconds(100)) owed_ = steady_clock::duration::zero();  // a new start
+    const auto asked = duration_cast<steady_clock::duration>(milliseconds(ms));
+    const auto repay = std::min(owed_, asked / 2);
+    const auto wake = now + asked - repay;
+    std::this_thread::sleep_until(wake);
+    lastWake_ = steady_clock::now();
+    owed_ += (lastWake_ - wake) - repay;
+  }
+
+  void MovePointer(std::int32_t x, std::int32_t y) override {
+    OnWindowThread([this, x, y] {
+      graceUntil_ = SteadyMs() + kFocusGraceMs;
+      SDL_WarpMouseGlobal(x, y);
+    });
+  }
+
+  std::string DataDirectory() override {
+    if (options_.dataDir.empty()) return DefaultDataDirectory();
+    std::string dir = options_.dataDir;
+    if (dir.back() != '/') dir += '/';
+    return dir;
+  }
+
+  void PlaySound(const std::string& name) override { sound_.Play(name); }
+
+  std::uint64_t RandomSeed() override {
+    if (options_.seed) return *options_.seed;
+    return static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
+  }
+
+  void CountPass(LoopId id) override { stats_.Pass(id, NowMs()); }
+
+  // Runs the game; at its end the window thread closes the window.
+  void RunGame(const std::function<void(Platform&)>& game) {
+    try {
+      game(*this);
+    } catch (const std::exception& e) {
+      failure_ = e.what();
+    } catch (...) {
+      failure_ = "the game stopped on an unknown error";
+    }
+    {
+      std::lock_guard lock(mutex_);
+      gameDone_ = true;
+    }
+    Wake();
+  }
+
+  // ---- The window thread.
+
+  // The window thread wakes for window events and the game thread's requests, and otherwise
+  // once per refresh of the display to show the game's newest frame.
+  void RunWindowLoop() {
+    for (;;) {
+      std::int64_t wait = nextPresentMs_ - SteadyMs();
+      if (pendingLoss_) wait = std::min(wait, graceUntil_ - SteadyMs());
+      SDL_Event e;
+      if (SDL_WaitEventTimeout(&e, static_cast<int>(std::clamp<std::int64_t>(wait, 1, 1000))) != 0) {
+        Handle(e);
+        while (SDL_PollEvent(&e) != 0) Handle(e);
+      }
+      if (RunRequests()) return;
+      if (pendingLoss_ && SteadyMs() >= graceUntil_) {
+        pendingLoss_ = false;
+        if ((SDL_GetWindowFlags(window_) & SDL_WINDOW_INPUT_FOCUS) == 0) QueueFocusLoss();
+      }
+      Present();
+    }
+  }
+
+  const std::string& Failure() const { return failure_; }
+  const PassStats& Stats() const { return stats_; }
+  // "Window: 1200 frames shown, 59.9 per second"
+  std::string WindowReport() const {
+    const double s = static_cast<double>(NowMs()) / 1000.0;
+    char line[120];
+    std::snprintf(line, sizeof line, "Window: %lld frames shown, %.1f per second\n", static_cast<long long>(presents_),
+                  s > 0 ? static_cast<double>(presents_) / s : 0.0);
+    return line;
+  }
+
+ private:
+  // Game thread: hands the surface to the window thread, which looks for it at its next turn.
+  void Publish() {
+    std::lock_guard lock(mutex_);
+    frame_.indices.assign(surface().Indices().begin(), surface().Indices().end());
+    frame_.palette = surface().Palette();
+    frameNew_ = true;
+  }
+
+  // Game thread: runs fn on the window thread and waits until it has run.
+  void OnWindowThread(std::function<void()> fn) {
+    std::unique_lock lock(mutex_);
+    const std::uint64_t ticket = ++requestsPosted_;
+    requests_.push_back(std::move(fn));
+    lock.unlock();
+    Wake();
+    lock.lock();
+    requestDone_.wait(lock, [&] { return requestsDone_ >= ticket; });
+  }
+
+  void Wake() {
+    SDL_Event e{};
+    e.type = wakeEvent_;
+    SDL_PushEvent(&e);
+  }
+
+  // Window thread: runs the requests; true when the game has ended.
+  bool RunRequests() {
+    std::deque<std::function<void()>> requests;
+    bool done = false;
+    {
+      std::lock_guard lock(mutex_);
+      requests.swap(requests_);
+      done = gameDone_;
+    }
+    if (!requests.empty()) {
+      for (auto& fn : requests) fn();
+      {
+        std::lock_guard lock(mutex_);
+        requestsDone_ += requests.size();
+      }
+      requestDone_.notify_all();
+    }
+    return done;
+  }
+
+  // One loss is enough: the game ends on it. (Closing the window brings a close and a quit.)
+  void QueueFocusLoss() {
+    keys_.ReleaseAll();
+    if (focusLossQueued_) return;
+    focusLossQueued_ = true;
+    std::lock_guard lock(mutex_);
+    events_.push_back(kFocusLost);
+  }
+
+  void Handle(const SDL_Event& e) {
+    switch (e.type) {
+      case SDL_QUIT:  // also Ctrl+C in the terminal: closing acts as losing the focus
+        QueueFocusLoss();
+        break;
+      case SDL_WINDOWEVENT:
+        HandleWindowEvent(e.window);
+        break;
+      case SDL_KEYDOWN:
+        HandleKeyDown(e.key);
+        break;
+      case SDL_KEYUP:
+        HandleKeyUp(e.key);
+        break;
+      default:
+        break;
+    }
+  }
+
+  void HandleWindowEvent(const SDL_WindowEvent& w) {
+    switch (w.event) {
+      case SDL_WINDOWEVENT_FOCUS_GAINED:
+        hadFocus_ = true;
+        pendingLoss_ = false;
+        break;
+      case SDL_WINDOWEVENT_FOCUS_LOST:
+        keys_.ReleaseAll();
+        if (!hadFocus_) break;  // the window never had it: nothing was lost
+        if (SteadyMs() < graceUntil_) {
+          pendingLoss_ = true;
+        } else {
+          QueueFocusLoss();
+        }
+        break;
+      case SDL_WINDOWEVENT_CLOSE:
+        QueueFocusLoss();
+        break;
+      case SDL_WINDOWEVENT_DISPLAY_CHANGED:
+        refreshRate_ = 0;
+        mustPresent_ = true;
+        break;
+      case SDL_WINDOWEVENT_EXPOSED:
+      case SDL_WINDOWEVENT_SIZE_CHANGED:
+      case SDL_WINDOWEVENT_SHOWN:
+      case SDL_WINDOWEVENT_RESTORED:
+        mustPresent_ = true;
+        break;
+      default:
+        break;
+    }
+  }
+
+  // F11 and Alt+Enter switch fullscreen, F12 takes a screenshot; the game sees none of them.
+  void HandleKeyDown(const SDL_KeyboardEvent& k) {
+    const SDL_Scancode sc = k.keysym.scancode;
+    const WindowKey windowKey = WindowKeyFor(sc, k.keysym.mod);
+    if (windowKey != WindowKey::None) {
+      if (IsEnter(sc)) altEnterDown_ = true;  // its key-up is not the game's either
+      if (k.repeat != 0) return;
+      if (windowKey == WindowKey::Screenshot) {
+        SaveScreenshotNow();
+      } else {
+        ToggleFullscreen();
+      }
+      return;
+    }
+    if (IsEnter(sc)) altEnterDown_ = false;
+    const int vk = VirtualKeyFor(sc, k.keysym.sym);
+    if (vk == 0) return;
+    keys_.Press(vk);  // auto-repeat comes as further key-downs, as on Windows
+    std::lock_guard lock(mutex_);
+    events_.push_back(static_cast<std::int16_t>(vk));
+  }
+
+  void HandleKeyUp(const SDL_KeyboardEvent& k) {
+    const SDL_Scancode sc = k.keysym.scancode;
+    if (sc == SDL_SCANCODE_F11 || sc == SDL_SCANCODE_F12) return;
+    if (IsEnter(sc) && altEnterDown_) {
+      altEnterDown_ = false;
+      return;
+    }
+    const int vk = VirtualKeyFor(sc, k.keysym.sym);
+    // Shift, Ctrl and Alt have one code for both keys: it is up when both are.
+    const Uint8* state = SDL_GetKeyboardState(nullptr);
+    auto both = [&](SDL_Scancode a, SDL_Scancode b) { return state[a] == 0 && state[b] == 0; };
+    if (vk == 16 && !both(SDL_SCANCODE_LSHIFT, SDL_SCANCODE_RSHIFT)) return;
+    if (vk == 17 && !both(SDL_SCANCODE_LCTRL, SDL_SCANCODE_RCTRL)) return;
+    if (vk == 18 && !both(SDL_SCANCODE_LALT, SDL_SCANCODE_RALT)) return;
+    keys_.Release(vk);
+  }
+
+  void ToggleFullscreen() {
+    const bool full = (SDL_GetWindowFlags(window_) & SDL_WINDOW_FULLSCREEN) != 0;
+    graceUntil_ = SteadyMs() + kFocusGraceMs;
+    if (SDL_SetWindowFullscreen(window_, full ? 0 : SDL_WINDOW_FULLSCREEN_DESKTOP) != 0) {
+      std::fprintf(stderr, "quillmarsh-rall: cannot switch fullscreen: %s\n", SDL_GetError());
+    }
+    mustPresent_ = true;
+  }
+
+  void SaveScreenshotNow() {
+    // The playfield as it is on the screen.
+    const std::time_t t = std::time(nullptr);
+    std::tm when{};
+    localtime_r(&t, &when);
+    std::string error;
+    const std::string path = SaveScreenshot(DataDirectory(), shown_, std::max(1, viewport_.scale), when, error);
+    if (path.empty()) {
+      std::fprintf(stderr, "quillmarsh-rall: cannot save the screenshot: %s\n", error.c_str());
+    } else {
+      std::printf("%s\n", path.c_str());
+      std::fflush(stdout);
+    }
+  }
+
+  // Window thread: at most once per refresh of the display (without vsync more would never be
+  // seen), shows the game's newest frame if it differs from the one on the screen, or the
+  // window needs painting. Never waits for the display.
+  void Present() {
+    const std::int64_t now = SteadyMs();
+    if (now < nextPresentMs_) return;
+    nextPresentMs_ = now + 1000 / RefreshRate();
+    {
+      std::lock_guard lock(mutex_);
+      if (frameNew_) {
+        frameNew_ = false;
+        std::swap(incoming_, frame_);
+      }
+    }
+    if (!incoming_.indices.empty() && incoming_ != shown_) {
+      std::swap(shown_, incoming_);
+      Upload();
+      mustPresent_ = true;
+    }
+    if (!mustPresent_) return;
+    mustPresent_ = false;
+    int w = 0;
+    int h = 0;
+    SDL_GetRendererOutputSize(renderer_, &w, &h);
+    viewport_ = FitPlayfield(w, h);
+    if (viewport_.w < w || viewport_.h < h) {
+      SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
+      SDL_RenderClear(renderer_);
+    }
+    const SDL_Rect dst{viewport_.x, viewport_.y, viewport_.w, viewport_.h};
+    SDL_RenderCopy(renderer_, texture_, nullptr, &dst);
+    SDL_RenderPresent(renderer_);
+    ++presents_;
+  }
+
+  int RefreshRate() {
+    SDL_DisplayMode mode{};
+    if (refreshRate_ == 0) {
+      const int display = SDL_GetWindowDisplayIndex(window_);
+      const bool known = display >= 0 && SDL_GetCurrentDisplayMode(display, &mode) == 0 && mode.refresh_rate > 0;
+      refreshRate_ = known ? mode.refresh_rate : 60;
+    }
+    return refreshRate_;
+  }
+
+  void Upload() {
+    void* pixels = nullptr;
+    int pitch = 0;
+    if (SDL_LockTexture(texture_, nullptr, &pixels, &pitch) != 0) return;
+    const std::uint8_t* src = shown_.indices.data();
+    for (int y = 0; y < Surface::kHeight; ++y) {
+      auto* row = reinterpret_cast<std::uint32_t*>(static_cast<std::uint8_t*>(pixels) + y * pitch);
+      for (int x = 0; x < Surface::kWidth; ++x) row[x] = 0xFF000000u | shown_.palette[*src++];
+    }
+    SDL_UnlockTexture(texture_);
+  }
+
+  const WindowOptions& options_;
+  SDL_Window* window_;
+  SDL_Renderer* renderer_;
+  SDL_Texture* texture_;
+  SoundPlayer sound_;
+  const Uint32 wakeEvent_;
+  const std::int64_t startMs_;
+  KeyLatch keys_;
+  PassStats stats_;  // game thread only, read after it has ended
+  std::chrono::steady_clock::duration owed_{};
+  std::chrono::steady_clock::time_point lastWake_{};
+  std::string failure_;
+
+  // Shared, under mutex_.
+  std::mutex mutex_;
+  std::condition_variable requestDone_;
+  Frame frame_;
+  bool frameNew_ = false;
+  std::deque<std::int16_t> events_;
+  std::deque<std::function<void()>> requests_;
+  std::uint64_t requestsPosted_ = 0;
+  std::uint64_t requestsDone_ = 0;
+  bool gameDone_ = false;
+
+  // Window thread only.
+  Frame incoming_;
+  Frame shown_;
+  Viewport viewport_;
+  bool mustPresent_ = false;
+  std::int64_t nextPresentMs_ = 0;
+  int refreshRate_ = 0;  // 0: not known yet
+  std::int64_t presents_ = 0;
+  bool hadFocus_ = false;
+  bool pendingLoss_ = false;
+  bool altEnterDown_ = false;
+  bool focusLossQueued_ = false;
+  std::int64_t graceUntil_ = 0;
+};
+
+}  // namespace
+
+int RunWindowed(const WindowOptions& options, const std::function<void(Platform&)>& game) {
+  SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
+  SDL_SetHint(SDL_HINT_RENDER_VSYNC, "0");
+  // Losing the focus ends the game anyway; a fullscreen window must not minimise on its own.
+  SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
+#if !defined(_WIN32) && !defined(__APPLE__)
+  // Only real displays: without one, SDL would fall back to drawing off-screen and the game
+  // would run unseen. (SDL_VIDEODRIVER in the environment still wins.)
+  SDL_SetHint(SDL_HINT_VIDEODRIVER, std::getenv("WAYLAND_DISPLAY") != nullptr ? "x11,wayland,KMSDRM" : "x11,KMSDRM");
+#endif
+  if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+    std::fprintf(
+        stderr, "quillmarsh-rall: no display to open the window on (SDL: %s); use --headless to run without a window\n",
+        SDL_GetError());
+    return 1;
+  }
+
+  SDL_Rect usable{0, 0, 0, 0};
+  if (SDL_GetDisplayUsableBounds(0, &usable) != 0) usable = SDL_Rect{0, 0, 0, 0};
+  const int scale = StartScale(options.scale, usable.w, usable.h);
+  Uint32 flags = SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI;
+  if (options.fullscreen) flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
+  SDL_Window* window = SDL_CreateWindow("Quillmarsh Rall", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                                        Surface::kWidth * scale, Surface::kHeight * scale, flags);
+  SDL_Renderer* renderer = window != nullptr ? SDL_CreateRenderer(window, -1, 0) : nullptr;
+  SDL_Texture* texture = renderer != nullptr
+                             ? SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING,
+                                                 Surface::kWidth, Surface::kHeight)
+                             : nullptr;
+  if (texture == nullptr) {
+    std::fprintf(stderr, "quillmarsh-rall: cannot open the window: %s\n", SDL_GetError());
+    if (renderer != nullptr) SDL_DestroyRenderer(renderer);
+    if (window != nullptr) SDL_DestroyWindow(window);
+    SDL_Quit();
+    return 1;
+  }
+  SDL_ShowCursor(SDL_DISABLE);  // hidden while over the window
+
+  int code = 0;
+  {
+    SdlPlatform platform(options, window, renderer, texture);
+    std::thread gameThread([&] { platform.RunGame(game); });
+    platform.RunWindowLoop();
+    gameThread.join();
+    if (!platform.Failure().empty()) {
+      std::fprintf(stderr, "quillmarsh-rall: %s\n", platform.Failure().c_str());
+      code = 1;
+    }
+    if (options.stats) std::fputs((platform.Stats().Report() + platform.WindowReport()).c_str(), stderr);
+  }
+  SDL_DestroyTexture(texture);
+  SDL_DestroyRenderer(renderer);
+  SDL_DestroyWindow(window);
+  SDL_Quit();
+  return code;
 }
 
 }  // namespace qr

@@ -1,0 +1,82 @@
+#!/bin/sh
+# Measures the window's rally cadence and CPU use under a private Xvfb: inserts two coins,
+# starts a two-player game, lets it run, then leaves with Esc and prints the rally loop's passes
+# per second (from --stats) and the share of one core the game used while the rally ran.
+#
+#   scripts/measure-cadence.sh [EXE [GAME OPTIONS...]]     e.g. scripts/measure-cadence.sh build/quillmarsh-rall --scale 3
+#
+# QR_MEASURE_SECONDS sets how long the game runs (default 20).
+set -eu
+
+exe="${1:-build/quillmarsh-rall}"
+[ $# -gt 0 ] && shift
+seconds="${QR_MEASURE_SECONDS:-20}"
+for tool in Xvfb xdotool; do
+  command -v "$tool" >/dev/null 2>&1 || { echo "measure-cadence: $tool is missing (scripts/install-deps.sh installs it)" >&2; exit 2; }
+done
+[ -x "$exe" ] || { echo "measure-cadence: no executable at $exe" >&2; exit 2; }
+
+tmp="$(mktemp -d)"
+xvfb_pid=""
+game_pid=""
+cleanup() {
+  [ -n "$game_pid" ] && kill "$game_pid" 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  rm -rf "$tmp"
+}
+trap cleanup EXIT INT TERM
+
+# A display number nobody uses.
+n=90
+while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
+Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$tmp/xvfb.log" 2>&1 &
+xvfb_pid=$!
+export DISPLAY=":$n"
+tries=0
+until xdotool getmouselocation >/dev/null 2>&1; do
+  tries=$((tries + 1))
+  [ "$tries" -gt 50 ] && { echo "measure-cadence: Xvfb did not start" >&2; cat "$tmp/xvfb.log" >&2; exit 1; }
+  sleep 0.1
+done
+
+"$exe" --stats --data-dir "$tmp/data" "$@" >"$tmp/out" 2>"$tmp/err" &
+game_pid=$!
+win="$(timeout 10 xdotool search --sync --name "Quillmarsh Rall" | head -n 1)"
+[ -n "$win" ] || { echo "measure-cadence: the window did not appear" >&2; cat "$tmp/err" >&2; exit 1; }
+xdotool windowfocus --sync "$win"
+sleep 1
+
+# The coin key is polled every 250 ms: two taps closer than that would count once.
+xdotool key q
+sleep 0.4
+xdotool key q
+sleep 0.4
+xdotool key 2
+sleep 0.5
+
+ticks_per_s="$(getconf CLK_TCK)"
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$game_pid/stat"; }
+t0="$(date +%s.%N)"
+c0="$(cpu_ticks)"
+sleep "$seconds"
+c1="$(cpu_ticks)"
+t1="$(date +%s.%N)"
+
+# Esc leaves the game, then Esc in the attract mode ends the program.
+for _ in 1 2 3 4 5 6 7 8 9 10; do
+  kill -0 "$game_pid" 2>/dev/null || break
+  xdotool key Escape 2>/dev/null || true
+  sleep 0.5
+done
+code=0
+wait "$game_pid" || code=$?
+game_pid=""
+[ "$code" -eq 0 ] || { echo "measure-cadence: the game ended with exit code $code" >&2; cat "$tmp/err" >&2; exit 1; }
+
+rally="$(grep "^MainLoop:" "$tmp/err" || true)"
+[ -n "$rally" ] || { echo "measure-cadence: no statistics from the game" >&2; cat "$tmp/err" >&2; exit 1; }
+echo "$rally"
+grep "^Window:" "$tmp/err" || true
+awk -v c0="$c0" -v c1="$c1" -v t0="$t0" -v t1="$t1" -v hz="$ticks_per_s" -v s="$seconds" 'BEGIN {
+  printf "CPU: %.2f s in %.2f s of the game = %.1f %% of one core\n", (c1 - c0) / hz, t1 - t0, 100 * (c1 - c0) / hz / (t1 - t0)
+}'

@@ -1,0 +1,44 @@
+#include "platform/sdl/PassStats.hpp"
+
+#include <cstdio>
+
+namespace qr {
+
+void PassStats::Pass(LoopId id, std::int64_t nowMs) {
+  const int i = static_cast<int>(id);
+  Loop& loop = loops_[i];
+  ++loop.passes;
+  if (last_ == i) {
+    // The previous pass of this loop has ended: a plain pass slept exactly once.
+    if (sleeps_ == 1) {
+      ++loop.timedPasses;
+      loop.ms += nowMs - lastMs_;
+    } else if (sleeps_ > 1) {
+      ++loop.longPasses;
+    }
+  }
+  last_ = i;
+  lastMs_ = nowMs;
+  sleeps_ = 0;
+}
+
+std::string PassStats::Report() const {
+  static const char* const kNames[3] = {"MainLoop", "DemoLoop", "StartPrompt"};
+  std::string out;
+  for (int i = 0; i < 3; ++i) {
+    const Loop& l = loops_[i];
+    char line[200];
+    std::snprintf(line, sizeof line, "%s: %lld passes, %.1f passes/s over %.2f s", kNames[i],
+                  static_cast<long long>(l.passes), l.PerSecond(), static_cast<double>(l.ms) / 1000.0);
+    out += line;
+    if (l.longPasses > 0) {
+      std::snprintf(line, sizeof line, " (%lld %s that waited inside left out)", static_cast<long long>(l.longPasses),
+                    l.longPasses == 1 ? "pass" : "passes");
+      out += line;
+    }
+    out += '\n';
+  }
+  return out;
+}
+
+}  // namespace qr

@@ -1,0 +1,411 @@
+// The window backend's pure parts: the key map, the scale and letterbox arithmetic, the pass
+// statistics and the screenshot file.
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/Surface.hpp"
+#include "platform/sdl/KeyMap.hpp"
+#include "platform/sdl/PassStats.hpp"
+#include "platform/sdl/Screenshot.hpp"
+#include "platform/sdl/Viewport.hpp"
+
+namespace qr {
+
+namespace {
+
+// The keycode a US layout gives a key: the character it types, or a code made from the scancode.
+SDL_Keycode UsKeycode(SDL_Scancode sc) {
+  if (sc >= SDL_SCANCODE_A && sc <= SDL_SCANCODE_Z) return SDLK_a + (sc - SDL_SCANCODE_A);
+  if (sc >= SDL_SCANCODE_1 && sc <= SDL_SCANCODE_9) return SDLK_1 + (sc - SDL_SCANCODE_1);
+  switch (sc) {
+    case SDL_SCANCODE_0:
+      return SDLK_0;
+    case SDL_SCANCODE_RETURN:
+      return SDLK_RETURN;
+    case SDL_SCANCODE_ESCAPE:
+      return SDLK_ESCAPE;
+    case SDL_SCANCODE_BACKSPACE:
+      return SDLK_BACKSPACE;
+    case SDL_SCANCODE_TAB:
+      return SDLK_TAB;
+    case SDL_SCANCODE_SPACE:
+      return SDLK_SPACE;
+    case SDL_SCANCODE_MINUS:
+      return SDLK_MINUS;
+    case SDL_SCANCODE_EQUALS:
+      return SDLK_EQUALS;
+    case SDL_SCANCODE_LEFTBRACKET:
+      return SDLK_LEFTBRACKET;
+    case SDL_SCANCODE_RIGHTBRACKET:
+      return SDLK_RIGHTBRACKET;
+    case SDL_SCANCODE_BACKSLASH:
+      return SDLK_BACKSLASH;
+    case SDL_SCANCODE_SEMICOLON:
+      return SDLK_SEMICOLON;
+    case SDL_SCANCODE_APOSTROPHE:
+      return SDLK_QUOTE;
+    case SDL_SCANCODE_GRAVE:
+      return SDLK_BACKQUOTE;
+    case SDL_SCANCODE_COMMA:
+      return SDLK_COMMA;
+    case SDL_SCANCODE_PERIOD:
+      return SDLK_PERIOD;
+    case SDL_SCANCODE_SLASH:
+      return SDLK_SLASH;
+    default:
+      return SDL_SCANCODE_TO_KEYCODE(sc);
+  }
+}
+
+int UsKey(SDL_Scancode sc) { return VirtualKeyFor(sc, UsKeycode(sc)); }
+
+}  // namespace
+
+TEST(KeyMap, TheGamesKeysOnAUsKeyboard) {
+  EXPECT_EQ(UsKey(SDL_SCANCODE_ESCAPE), 27);
+  EXPECT_EQ(UsKey(SDL_SCANCODE_A), 65);
+  EXPECT_EQ(UsKey(SDL_SCANCODE_Z), 90);
+  EXPECT_EQ(UsKey(SDL_SCANCODE_SEMICOLON), 186);
+  EXPECT_EQ(UsKey(SDL_SCANCODE_UP), 38);
+  EXPECT_EQ(UsKey(SDL_SCANCODE_DOWN), 40);
+  EXPECT_EQ(UsKey(SDL_SCANCODE_Q), 81);
+  EXPECT_EQ(UsKey(SDL_SCANCODE_1), 49);
+  EXPECT_EQ(UsKey(SDL_SCANCODE_2), 50);
+}
+
+TEST(KeyMap, InitialsEntryKeys) {
+  for (int i = 0; i < 26; ++i) {
+    EXPECT_EQ(UsKey(static_cast<SDL_Scancode>(SDL_SCANCODE_A + i)), 65 + i) << "letter " << i;
+  }
+  EXPECT_EQ(UsKey(SDL_SCANCODE_0), 48);
+  for (int i = 0; i < 9; ++i) EXPECT_EQ(UsKey(static_cast<SDL_Scancode>(SDL_SCANCODE_1 + i)), 49 + i);
+  EXPECT_EQ(UsKey(SDL_SCANCODE_SPACE), 32);
+  EXPECT_EQ(UsKey(SDL_SCANCODE_BACKSPACE), 8);
+  EXPECT_EQ(UsKey(SDL_SCANCODE_LEFT), 37);
+  EXPECT_EQ(UsKey(SDL_SCANCODE_RIGHT), 39);
+  EXPECT_EQ(UsKey(SDL_SCANCODE_RETURN), 13);
+  EXPECT_EQ(UsKey(SDL_SCANCODE_KP_ENTER), 13);  // Windows gives both Enter keys one code
+  EXPECT_EQ(UsKey(SDL_SCANCODE_TAB), 9);
+}
+
+TEST(KeyMap, PunctuationKeysByPosition) {
+  const std::pair<SDL_Scancode, int> oem[] = {
+      {SDL_SCANCODE_SEMICOLON, 186},    {SDL_SCANCODE_EQUALS, 187},      {SDL_SCANCODE_COMMA, 188},
+      {SDL_SCANCODE_MINUS, 189},        {SDL_SCANCODE_PERIOD, 190},      {SDL_SCANCODE_SLASH, 191},
+      {SDL_SCANCODE_GRAVE, 192},        {SDL_SCANCODE_LEFTBRACKET, 219}, {SDL_SCANCODE_BACKSLASH, 220},
+      {SDL_SCANCODE_RIGHTBRACKET, 221}, {SDL_SCANCODE_APOSTROPHE, 222},
+  };
+  for (const auto& [sc, vk] : oem) EXPECT_EQ(UsKey(sc), vk) << SDL_GetScancodeName(sc);
+  // The key right of L is the semicolon key whatever it types on the layout in use.
+  EXPECT_EQ(VirtualKeyFor(SDL_SCANCODE_SEMICOLON, 0xF6 /* o umlaut */), 186);
+}
+
+TEST(KeyMap, LettersFollowTheLayout) {
+  // French layout: the key in the US Q position types "a", and the US M position types ",".
+  EXPECT_EQ(VirtualKeyFor(SDL_SCANCODE_Q, SDLK_a), 65);
+  EXPECT_EQ(VirtualKeyFor(SDL_SCANCODE_A, SDLK_q), 81);
+  EXPECT_EQ(VirtualKeyFor(SDL_SCANCODE_SEMICOLON, SDLK_m), 77);
+  EXPECT_EQ(VirtualKeyFor(SDL_SCANCODE_M, SDLK_COMMA), 188);
+  // Digits go by position: on a French keyboard the 1 key types "&" without Shift.
+  EXPECT_EQ(VirtualKeyFor(SDL_SCANCODE_1, SDLK_AMPERSAND), 49);
+}
+
+TEST(KeyMap, KeypadFunctionAndEditingKeys) {
+  EXPECT_EQ(UsKey(SDL_SCANCODE_KP_0), 96);
+  for (int i = 0; i < 9; ++i) EXPECT_EQ(UsKey(static_cast<SDL_Scancode>(SDL_SCANCODE_KP_1 + i)), 97 + i);
+  EXPECT_EQ(UsKey(SDL_SCANCODE_KP_MULTIPLY), 106);
+  EXPECT_EQ(UsKey(SDL_SCANCODE_KP_PLUS), 107);
+  EXPECT_EQ(UsKey(SDL_SCANCODE_KP_MINUS), 109);
+  EXPECT_EQ(UsKey(SDL_SCANCODE_KP_PERIOD), 110);
+  EXPECT_EQ(UsKey(SDL_SCANCODE_KP_DIVIDE), 111);
+  EXPECT_EQ(UsKey(SDL_SCANCODE_F1), 112);
+  EXPECT_EQ(UsKey(SDL_SCANCODE_F12), 123);
+  EXPECT_EQ(UsKey(SDL_SCANCODE_F13), 124);
+  EXPECT_EQ(UsKey(SDL_SCANCODE_F24), 135);
+  EXPECT_EQ(UsKey(SDL_SCANCODE_INSERT), 45);
+  EXPECT_EQ(UsKey(SDL_SCANCODE_DELETE), 46);
+  EXPECT_EQ(UsKey(SDL_SCANCODE_HOME), 36);
+  EXPECT_EQ(UsKey(SDL_SCANCODE_END), 35);
+  EXPECT_EQ(UsKey(SDL_SCANCODE_PAGEUP), 33);
+  EXPECT_EQ(UsKey(SDL_SCANCODE_PAGEDOWN), 34);
+  EXPECT_EQ(UsKey(SDL_SCANCODE_CAPSLOCK), 20);
+}
+
+TEST(KeyMap, BothModifierKeysShareACode) {
+  EXPECT_EQ(UsKey(SDL_SCANCODE_LSHIFT), 16);
+  EXPECT_EQ(UsKey(SDL_SCANCODE_RSHIFT), 16);
+  EXPECT_EQ(UsKey(SDL_SCANCODE_LCTRL), 17);
+  EXPECT_EQ(UsKey(SDL_SCANCODE_RCTRL), 17);
+  EXPECT_EQ(UsKey(SDL_SCANCODE_LALT), 18);
+  EXPECT_EQ(UsKey(SDL_SCANCODE_RALT), 18);
+}
+
+TEST(KeyMap, KeysWithoutAWindowsCodeGiveZero) {
+  EXPECT_EQ(UsKey(SDL_SCANCODE_UNKNOWN), 0);
+  EXPECT_EQ(UsKey(SDL_SCANCODE_MUTE), 0);
+  EXPECT_EQ(UsKey(SDL_SCANCODE_AUDIONEXT), 0);
+}
+
+TEST(KeyMap, TheWindowKeepsF11F12AndAltEnter) {
+  EXPECT_EQ(WindowKeyFor(SDL_SCANCODE_F11, KMOD_NONE), WindowKey::Fullscreen);
+  EXPECT_EQ(WindowKeyFor(SDL_SCANCODE_F11, KMOD_LSHIFT), WindowKey::Fullscreen);
+  EXPECT_EQ(WindowKeyFor(SDL_SCANCODE_F12, KMOD_NONE), WindowKey::Screenshot);
+  EXPECT_EQ(WindowKeyFor(SDL_SCANCODE_RETURN, KMOD_LALT), WindowKey::Fullscreen);
+  EXPECT_EQ(WindowKeyFor(SDL_SCANCODE_RETURN, KMOD_RALT | KMOD_NUM), WindowKey::Fullscreen);
+  EXPECT_EQ(WindowKeyFor(SDL_SCANCODE_KP_ENTER, KMOD_LALT), WindowKey::Fullscreen);
+  // The game's own keys, Enter without Alt and Alt alone among them.
+  EXPECT_EQ(WindowKeyFor(SDL_SCANCODE_RETURN, KMOD_NONE), WindowKey::None);
+  EXPECT_EQ(WindowKeyFor(SDL_SCANCODE_RETURN, KMOD_LCTRL | KMOD_CAPS), WindowKey::None);
+  EXPECT_EQ(WindowKeyFor(SDL_SCANCODE_LALT, KMOD_LALT), WindowKey::None);
+  EXPECT_EQ(WindowKeyFor(SDL_SCANCODE_F10, KMOD_NONE), WindowKey::None);
+  EXPECT_EQ(WindowKeyFor(SDL_SCANCODE_ESCAPE, KMOD_LALT), WindowKey::None);
+}
+
+TEST(Viewport, WholeScalesFillTheWindowExactly) {
+  for (int s = 1; s <= 8; ++s) {
+    const Viewport v = FitPlayfield(Surface::kWidth * s, Surface::kHeight * s);
+    EXPECT_EQ(v.scale, s);
+    EXPECT_EQ(v.x, 0);
+    EXPECT_EQ(v.y, 0);
+    EXPECT_EQ(v.w, Surface::kWidth * s);
+    EXPECT_EQ(v.h, Surface::kHeight * s);
+  }
+}
+
+TEST(Viewport, OddSizesTakeTheLargestWholeScaleCentred) {
+  // One pixel short of 3x in width: 2x, centred with the odd pixel to the right and below.
+  Viewport v = FitPlayfield(956, 717);
+  EXPECT_EQ(v.scale, 2);
+  EXPECT_EQ(v.w, 638);
+  EXPECT_EQ(v.h, 478);
+  EXPECT_EQ(v.x, 159);  // (956 - 638) / 2
+  EXPECT_EQ(v.y, 119);  // (717 - 478) / 2
+  // A full-HD screen: 4x, black bars on all sides.
+  v = FitPlayfield(1920, 1080);
+  EXPECT_EQ(v.scale, 4);
+  EXPECT_EQ(v.x, (1920 - 1276) / 2);
+  EXPECT_EQ(v.y, (1080 - 956) / 2);
+}
+
+TEST(Viewport, VeryWideAndVeryTallAreas) {
+  Viewport v = FitPlayfield(5000, 300);  // the height decides
+  EXPECT_EQ(v.scale, 1);
+  EXPECT_EQ(v.h, 239);
+  EXPECT_EQ(v.x, (5000 - 319) / 2);
+  v = FitPlayfield(700, 4000);  // the width decides
+  EXPECT_EQ(v.scale, 2);
+  EXPECT_EQ(v.w, 638);
+  EXPECT_EQ(v.y, (4000 - 478) / 2);
+}
+
+TEST(Viewport, SmallerThanOnePixelPerUnitShrinksKeepingTheShape) {
+  Viewport v = FitPlayfield(200, 400);  // narrow: full width
+  EXPECT_EQ(v.scale, 0);
+  EXPECT_EQ(v.w, 200);
+  EXPECT_EQ(v.h, 200 * 239 / 319);
+  EXPECT_EQ(v.x, 0);
+  EXPECT_EQ(v.y, (400 - v.h) / 2);
+  v = FitPlayfield(318, 100);  // wide: full height
+  EXPECT_EQ(v.scale, 0);
+  EXPECT_EQ(v.h, 100);
+  EXPECT_EQ(v.w, 100 * 319 / 239);
+  EXPECT_EQ(v.y, 0);
+  EXPECT_EQ(v.x, (318 - v.w) / 2);
+  v = FitPlayfield(1, 1);  // never less than a pixel
+  EXPECT_EQ(v.w, 1);
+  EXPECT_EQ(v.h, 1);
+}
+
+TEST(Viewport, NoAreaNoPicture) {
+  for (const auto& [w, h] : {std::pair{0, 0}, std::pair{0, 500}, std::pair{500, 0}, std::pair{-3, 200}}) {
+    const Viewport v = FitPlayfield(w, h);
+    EXPECT_EQ(v.w, 0);
+    EXPECT_EQ(v.h, 0);
+  }
+}
+
+TEST(StartScale, LargestUpToFourThatFitsTheDesktop) {
+  EXPECT_EQ(StartScale(0, 1920, 1040), 4);  // 1276 x 956
+  EXPECT_EQ(StartScale(0, 3840, 2160), 4);  // never more than 4 unless asked
+  EXPECT_EQ(StartScale(0, 1366, 728), 3);   // 957 x 717
+  EXPECT_EQ(StartScale(0, 1276, 955), 3);   // a pixel short of 4x
+  EXPECT_EQ(StartScale(0, 800, 600), 2);
+  EXPECT_EQ(StartScale(0, 640, 480), 2);
+  EXPECT_EQ(StartScale(0, 637, 480), 1);
+  EXPECT_EQ(StartScale(0, 300, 200), 1);  // even 1x does not fit: 1 all the same
+  EXPECT_EQ(StartScale(0, 0, 0), 1);      // desktop unknown
+}
+
+TEST(StartScale, AnAskedScaleIsKept) {
+  EXPECT_EQ(StartScale(8, 640, 480), 8);
+  EXPECT_EQ(StartScale(1, 3840, 2160), 1);
+}
+
+TEST(PassStats, RateOverTheTimeInsideEachLoopsPasses) {
+  PassStats s;
+  std::int64_t t = 1000;
+  auto run = [&](LoopId id, int passes, int msPerPass) {
+    for (int i = 0; i < passes; ++i) {
+      s.Pass(id, t);
+      s.Slept();
+      t += msPerPass;
+    }
+  };
+  run(LoopId::DemoLoop, 101, 4);     // 100 timed passes of 4 ms
+  t += 5000;                         // start-prompt set-up, not counted anywhere
+  run(LoopId::StartPrompt, 11, 10);  // 10 timed passes
+  run(LoopId::MainLoop, 201, 10);    // one game: 200 timed passes
+  run(LoopId::StartPrompt, 6, 10);   // back at the prompt: a new run
+  run(LoopId::MainLoop, 101, 20);    // a second game, slower
+
+  const auto& main = s.Of(LoopId::MainLoop);
+  EXPECT_EQ(main.passes, 302);
+  EXPECT_EQ(main.timedPasses, 300);
+  EXPECT_EQ(main.ms, 200 * 10 + 100 * 20);
+  EXPECT_DOUBLE_EQ(main.PerSecond(), 75.0);
+  EXPECT_DOUBLE_EQ(s.Of(LoopId::DemoLoop).PerSecond(), 250.0);
+  EXPECT_EQ(s.Of(LoopId::StartPrompt).passes, 17);
+  EXPECT_EQ(s.Of(LoopId::StartPrompt).timedPasses, 15);
+  EXPECT_DOUBLE_EQ(s.Of(LoopId::StartPrompt).PerSecond(), 100.0);
+}
+
+TEST(PassStats, APassThatWaitsInsideIsCountedButNotTimed) {
+  PassStats s;
+  s.Pass(LoopId::MainLoop, 0);
+  s.Slept();
+  s.Pass(LoopId::MainLoop, 10);
+  for (int i = 0; i < 200; ++i) s.Slept();  // the bonus display: 2 s inside one pass
+  s.Pass(LoopId::MainLoop, 2020);
+  s.Slept();
+  s.Pass(LoopId::MainLoop, 2030);
+  const auto& main = s.Of(LoopId::MainLoop);
+  EXPECT_EQ(main.passes, 4);
+  EXPECT_EQ(main.timedPasses, 2);
+  EXPECT_EQ(main.longPasses, 1);
+  EXPECT_DOUBLE_EQ(main.PerSecond(), 100.0);
+  const std::string report = s.Report();
+  EXPECT_NE(report.find("MainLoop: 4 passes, 100.0 passes/s over 0.02 s (1 pass that waited inside left out)"),
+            std::string::npos)
+      << report;
+  EXPECT_NE(report.find("DemoLoop: 0 passes, 0.0 passes/s"), std::string::npos) << report;
+}
+
+namespace {
+
+struct TempDir {
+  TempDir() {
+    path = std::filesystem::temp_directory_path() /
+           ("qr-window-test-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" +
+            std::to_string(std::random_device{}()));
+    std::filesystem::remove_all(path);
+  }
+  ~TempDir() { std::filesystem::remove_all(path); }
+  std::string Dir() const { return path.string() + "/"; }
+  std::filesystem::path path;
+};
+
+std::tm When() {
+  std::tm t{};
+  t.tm_year = 2026 - 1900;
+  t.tm_mon = 11;
+  t.tm_mday = 7;
+  t.tm_hour = 20;
+  t.tm_min = 15;
+  t.tm_sec = 3;
+  return t;
+}
+
+// Reads a PNG back as 0xRRGGBB values.
+std::vector<std::uint32_t> ReadPng(const std::string& path, int& w, int& h) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (png_image_begin_read_from_file(&image, path.c_str()) == 0) return {};
+  image.format = PNG_FORMAT_RGB;
+  std::vector<png_byte> bytes(PNG_IMAGE_SIZE(image));
+  if (png_image_finish_read(&image, nullptr, bytes.data(), 0, nullptr) == 0) return {};
+  w = static_cast<int>(image.width);
+  h = static_cast<int>(image.height);
+  std::vector<std::uint32_t> rgb(static_cast<std::size_t>(w) * h);
+  for (std::size_t i = 0; i < rgb.size(); ++i) {
+    rgb[i] = (std::uint32_t{bytes[i * 3]} << 16) | (std::uint32_t{bytes[i * 3 + 1]} << 8) | bytes[i * 3 + 2];
+  }
+  return rgb;
+}
+
+Frame TestFrame() {
+  Frame f;
+  f.indices.assign(static_cast<std::size_t>(Surface::kWidth) * Surface::kHeight, 0);
+  f.palette[0] = 0x000000;
+  f.palette[1] = 0xC0C0C0;
+  f.palette[2] = 0x1030A0;
+  f.indices[0] = 1;                                                                 // top left
+  f.indices[static_cast<std::size_t>(Surface::kWidth) * Surface::kHeight - 1] = 2;  // bottom right
+  f.indices[static_cast<std::size_t>(100) * Surface::kWidth + 200] = 1;
+  return f;
+}
+
+}  // namespace
+
+TEST(Screenshot, NamedByDateAndTimeWithoutOverwriting) {
+  TempDir tmp;
+  std::string error;
+  const std::string first = SaveScreenshot(tmp.Dir(), TestFrame(), 1, When(), error);
+  ASSERT_FALSE(first.empty()) << error;
+  EXPECT_EQ(first, tmp.Dir() + "quillmarsh-rall-2026-12-07-201503.png");
+  const std::string second = SaveScreenshot(tmp.Dir(), TestFrame(), 1, When(), error);
+  EXPECT_EQ(second, tmp.Dir() + "quillmarsh-rall-2026-12-07-201503-2.png");
+  const std::string third = SaveScreenshot(tmp.Dir(), TestFrame(), 1, When(), error);
+  EXPECT_EQ(third, tmp.Dir() + "quillmarsh-rall-2026-12-07-201503-3.png");
+  EXPECT_TRUE(std::filesystem::exists(first));
+  EXPECT_TRUE(std::filesystem::exists(second));
+}
+
+TEST(Screenshot, ThePlayfieldAtTheShownScaleNearestNeighbour) {
+  TempDir tmp;
+  std::string error;
+  const std::string path = SaveScreenshot(tmp.Dir() + "nested/dir/", TestFrame(), 3, When(), error);
+  ASSERT_FALSE(path.empty()) << error;  // the directory is made
+  int w = 0;
+  int h = 0;
+  const auto rgb = ReadPng(path, w, h);
+  ASSERT_EQ(w, 957);
+  ASSERT_EQ(h, 717);
+  auto at = [&](int x, int y) { return rgb[static_cast<std::size_t>(y) * w + x]; };
+  for (int dy = 0; dy < 3; ++dy) {
+    for (int dx = 0; dx < 3; ++dx) {
+      EXPECT_EQ(at(dx, dy), 0xC0C0C0u);
+      EXPECT_EQ(at(956 - dx, 716 - dy), 0x1030A0u);
+      EXPECT_EQ(at(600 + dx, 300 + dy), 0xC0C0C0u);
+    }
+  }
+  EXPECT_EQ(at(3, 0), 0u);
+  EXPECT_EQ(at(0, 3), 0u);
+  EXPECT_EQ(at(599, 300), 0u);
+  EXPECT_EQ(at(603, 302), 0u);
+}
+
+TEST(Screenshot, FailuresAreReportedNotHidden) {
+  TempDir tmp;
+  std::string error;
+  EXPECT_TRUE(SaveScreenshot("", TestFrame(), 1, When(), error).empty());
+  EXPECT_FALSE(error.empty());
+  error.clear();
+  EXPECT_TRUE(SaveScreenshot(tmp.Dir(), Frame{}, 1, When(), error).empty());  // nothing drawn yet
+  EXPECT_FALSE(error.empty());
+  // A file where the directory should be.
+  std::filesystem::create_directories(tmp.path);
+  std::ofstream(tmp.path / "file") << "x";
+  error.clear();
+  EXPECT_TRUE(SaveScreenshot(tmp.Dir() + "file/", TestFrame(), 1, When(), error).empty());
+  EXPECT_FALSE(error.empty());
+}
+
+}  // namespace qr
