@@ -1,7 +1,8 @@
 #!/bin/sh
 # Measures the window's rally cadence and CPU use under a private Xvfb: inserts two coins,
-# starts a two-player game, lets it run, then leaves with Esc and prints the rally loop's passes
-# per second (from --stats) and the share of one core the game used while the rally ran.
+# starts a two-player game, lets it run with both players moving their paddles, then leaves with
+# Esc and prints the rally loop's passes per second (from --stats) and the share of one core the
+# game used while the rally ran.
 #
 #   scripts/measure-cadence.sh [EXE [GAME OPTIONS...]]     e.g. scripts/measure-cadence.sh build/quillmarsh-rall --scale 3
 #
@@ -58,8 +59,18 @@ ticks_per_s="$(getconf CLK_TCK)"
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$game_pid/stat"; }
 t0="$(date +%s.%N)"
 c0="$(cpu_ticks)"
+# Both players keep moving: up for a while, then down (a moving server serves at once).
+end=$(($(date +%s) + seconds))
+(
+  while [ "$(date +%s)" -lt "$end" ]; do
+    xdotool keydown a keydown Up; sleep 0.3; xdotool keyup a keyup Up
+    xdotool keydown z keydown Down; sleep 0.3; xdotool keyup z keyup Down
+  done
+) &
+mover=$!
 sleep "$seconds"
 c1="$(cpu_ticks)"
+wait "$mover" 2>/dev/null || true
 t1="$(date +%s.%N)"
 
 # Esc leaves the game, then Esc in the attract mode ends the program.

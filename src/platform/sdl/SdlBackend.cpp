@@ -3,6 +3,7 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -43,14 +44,15 @@ std::int64_t SteadyMs() {
 // and the key state, which the game polls.
 class SdlPlatform final : public Platform {
  public:
-  SdlPlatform(const WindowOptions& options, SDL_Window* window, SDL_Renderer* renderer, SDL_Texture* texture)
+  SdlPlatform(const WindowOptions& options, SDL_Window* window)
       : options_(options),
         window_(window),
-        renderer_(renderer),
-        texture_(texture),
         sound_(options.mute),
         wakeEvent_(SDL_RegisterEvents(1)),
         startMs_(SteadyMs()) {}
+  ~SdlPlatform() override {
+    if (canvas_ != nullptr) SDL_FreeSurface(canvas_);
+  }
 
   // ---- The game thread.
 
@@ -359,6 +361,11 @@ class SdlPlatform final : public Platform {
   // Window thread: at most once per refresh of the display (without vsync more would never be
   // seen), shows the game's newest frame if it differs from the one on the screen, or the
   // window needs painting. Never waits for the display.
+  //
+  // The frame is scaled here, into a canvas the size of the window, and only the parts that
+  // changed are handed to the window system: in a rally that is the ball and a paddle or two.
+  // (Scaling the whole frame on the GPU, or with Mesa's software GL where there is none, costs
+  // more than the game itself.)
   void Present() {
     const std::int64_t now = SteadyMs();
     if (now < nextPresentMs_) return;
@@ -370,25 +377,108 @@ class SdlPlatform final : public Platform {
         std::swap(incoming_, frame_);
       }
     }
-    if (!incoming_.indices.empty() && incoming_ != shown_) {
-      std::swap(shown_, incoming_);
-      Upload();
-      mustPresent_ = true;
-    }
-    if (!mustPresent_) return;
+    const bool changed = !incoming_.indices.empty() && incoming_ != shown_;
+    if (!changed && !mustPresent_) return;
+
+    SDL_Surface* target = SDL_GetWindowSurface(window_);
+    if (target == nullptr) return;
+    const Viewport fit = FitPlayfield(target->w, target->h);
+    const bool whole = mustPresent_ || canvas_ == nullptr || canvas_->w != target->w || canvas_->h != target->h ||
+                       fit.x != viewport_.x || fit.y != viewport_.y || fit.w != viewport_.w || fit.h != viewport_.h ||
+                       shown_.indices.empty() || fit.scale == 0;
     mustPresent_ = false;
-    int w = 0;
-    int h = 0;
-    SDL_GetRendererOutputSize(renderer_, &w, &h);
-    viewport_ = FitPlayfield(w, h);
-    if (viewport_.w < w || viewport_.h < h) {
-      SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
-      SDL_RenderClear(renderer_);
+    viewport_ = fit;
+    if (changed) std::swap(shown_, incoming_);  // incoming_ now holds the frame on the screen before
+    if (shown_.indices.empty()) return;
+
+    if (canvas_ == nullptr || canvas_->w != target->w || canvas_->h != target->h) {
+      if (canvas_ != nullptr) SDL_FreeSurface(canvas_);
+      canvas_ = SDL_CreateRGBSurfaceWithFormat(0, target->w, target->h, 32, SDL_PIXELFORMAT_ARGB8888);
+      if (canvas_ == nullptr) return;
     }
-    const SDL_Rect dst{viewport_.x, viewport_.y, viewport_.w, viewport_.h};
-    SDL_RenderCopy(renderer_, texture_, nullptr, &dst);
-    SDL_RenderPresent(renderer_);
-    ++presents_;
+    std::vector<SDL_Rect> rects;
+    if (whole) {
+      SDL_FillRect(canvas_, nullptr, 0xFF000000u);
+      Scale(0, 0, Surface::kWidth - 1, Surface::kHeight - 1);
+      rects.push_back(SDL_Rect{0, 0, target->w, target->h});
+    } else {
+      // Bands of eight rows; in each, the runs of columns that changed (runs closer than 16
+      // units are taken together), so that the two paddles moving make two narrow strips.
+      const std::vector<std::uint8_t>& after = shown_.indices;
+      const std::vector<std::uint8_t>& before = incoming_.indices;
+      const bool samePalette = shown_.palette == incoming_.palette;
+      const int s = viewport_.scale;
+      std::array<bool, Surface::kWidth> columns{};
+      for (int y0 = 0; y0 < Surface::kHeight; y0 += 8) {
+        const int y1 = std::min(Surface::kHeight, y0 + 8) - 1;
+        columns.fill(false);
+        bool any = false;
+        for (int y = y0; y <= y1; ++y) {
+          const std::size_t row = static_cast<std::size_t>(y) * Surface::kWidth;
+          if (samePalette &&
+              std::equal(after.begin() + row, after.begin() + row + Surface::kWidth, before.begin() + row)) {
+            continue;
+          }
+          for (int x = 0; x < Surface::kWidth; ++x) {
+            if (!samePalette || after[row + x] != before[row + x]) columns[x] = any = true;
+          }
+        }
+        if (!any) continue;
+        for (int x = 0; x < Surface::kWidth;) {
+          if (!columns[x]) {
+            ++x;
+            continue;
+          }
+          int last = x;
+          for (int next = x + 1; next < Surface::kWidth && next <= last + 16; ++next) {
+            if (columns[next]) last = next;
+          }
+          Scale(x, y0, last, y1);
+          rects.push_back(SDL_Rect{viewport_.x + x * s, viewport_.y + y0 * s, (last - x + 1) * s, (y1 - y0 + 1) * s});
+          x = last + 1;
+        }
+      }
+    }
+    for (SDL_Rect& r : rects) SDL_BlitSurface(canvas_, &r, target, &r);
+    if (!rects.empty()) {
+      SDL_UpdateWindowSurfaceRects(window_, rects.data(), static_cast<int>(rects.size()));
+      ++presents_;
+    }
+  }
+
+  // Draws the frame's units x0..x1, y0..y1 into the canvas at the viewport: each unit scale x
+  // scale pixels, or, when the window is smaller than the playfield, the nearest unit of each pixel.
+  void Scale(int x0, int y0, int x1, int y1) {
+    SDL_LockSurface(canvas_);
+    auto* base = static_cast<std::uint8_t*>(canvas_->pixels);
+    const std::uint8_t* src = shown_.indices.data();
+    const auto& palette = shown_.palette;
+    if (viewport_.scale == 0) {
+      for (int oy = 0; oy < viewport_.h; ++oy) {
+        auto* row = reinterpret_cast<std::uint32_t*>(base + (viewport_.y + oy) * canvas_->pitch) + viewport_.x;
+        const int sy = oy * Surface::kHeight / viewport_.h;
+        for (int ox = 0; ox < viewport_.w; ++ox) {
+          row[ox] = 0xFF000000u | palette[src[sy * Surface::kWidth + ox * Surface::kWidth / viewport_.w]];
+        }
+      }
+    } else {
+      const int s = viewport_.scale;
+      const int width = (x1 - x0 + 1) * s;
+      for (int y = y0; y <= y1; ++y) {
+        auto* first =
+            reinterpret_cast<std::uint32_t*>(base + (viewport_.y + y * s) * canvas_->pitch) + viewport_.x + x0 * s;
+        const std::uint8_t* units = src + static_cast<std::size_t>(y) * Surface::kWidth;
+        for (int x = x0; x <= x1; ++x) {
+          const std::uint32_t c = 0xFF000000u | palette[units[x]];
+          for (int k = 0; k < s; ++k) first[(x - x0) * s + k] = c;
+        }
+        for (int k = 1; k < s; ++k) {
+          auto* copy = reinterpret_cast<std::uint32_t*>(reinterpret_cast<std::uint8_t*>(first) + k * canvas_->pitch);
+          std::copy(first, first + width, copy);
+        }
+      }
+    }
+    SDL_UnlockSurface(canvas_);
   }
 
   int RefreshRate() {
@@ -401,22 +491,8 @@ class SdlPlatform final : public Platform {
     return refreshRate_;
   }
 
-  void Upload() {
-    void* pixels = nullptr;
-    int pitch = 0;
-    if (SDL_LockTexture(texture_, nullptr, &pixels, &pitch) != 0) return;
-    const std::uint8_t* src = shown_.indices.data();
-    for (int y = 0; y < Surface::kHeight; ++y) {
-      auto* row = reinterpret_cast<std::uint32_t*>(static_cast<std::uint8_t*>(pixels) + y * pitch);
-      for (int x = 0; x < Surface::kWidth; ++x) row[x] = 0xFF000000u | shown_.palette[*src++];
-    }
-    SDL_UnlockTexture(texture_);
-  }
-
   const WindowOptions& options_;
   SDL_Window* window_;
-  SDL_Renderer* renderer_;
-  SDL_Texture* texture_;
   SoundPlayer sound_;
   const Uint32 wakeEvent_;
   const std::int64_t startMs_;
@@ -440,6 +516,7 @@ class SdlPlatform final : public Platform {
   // Window thread only.
   Frame incoming_;
   Frame shown_;
+  SDL_Surface* canvas_ = nullptr;  // the scaled picture, the size of the window
   Viewport viewport_;
   bool mustPresent_ = false;
   std::int64_t nextPresentMs_ = 0;
@@ -455,8 +532,9 @@ class SdlPlatform final : public Platform {
 }  // namespace
 
 int RunWindowed(const WindowOptions& options, const std::function<void(Platform&)>& game) {
-  SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
-  SDL_SetHint(SDL_HINT_RENDER_VSYNC, "0");
+  // The window's own framebuffer (shared memory on X11), not one emulated with a GL texture:
+  // only the changed parts of the picture go to the screen, and no GL driver is woken for them.
+  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   // Losing the focus ends the game anyway; a fullscreen window must not minimise on its own.
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
 #if !defined(_WIN32) && !defined(__APPLE__)
@@ -478,15 +556,8 @@ int RunWindowed(const WindowOptions& options, const std::function<void(Platform&
   if (options.fullscreen) flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
   SDL_Window* window = SDL_CreateWindow("Quillmarsh Rall", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
                                         Surface::kWidth * scale, Surface::kHeight * scale, flags);
-  SDL_Renderer* renderer = window != nullptr ? SDL_CreateRenderer(window, -1, 0) : nullptr;
-  SDL_Texture* texture = renderer != nullptr
-                             ? SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING,
-                                                 Surface::kWidth, Surface::kHeight)
-                             : nullptr;
-  if (texture == nullptr) {
+  if (window == nullptr) {
     std::fprintf(stderr, "quillmarsh-rall: cannot open the window: %s\n", SDL_GetError());
-    if (renderer != nullptr) SDL_DestroyRenderer(renderer);
-    if (window != nullptr) SDL_DestroyWindow(window);
     SDL_Quit();
     return 1;
   }
@@ -494,7 +565,7 @@ int RunWindowed(const WindowOptions& options, const std::function<void(Platform&
 
   int code = 0;
   {
-    SdlPlatform platform(options, window, renderer, texture);
+    SdlPlatform platform(options, window);
     std::thread gameThread([&] { platform.RunGame(game); });
     platform.RunWindowLoop();
     gameThread.join();
@@ -504,8 +575,6 @@ int RunWindowed(const WindowOptions& options, const std::function<void(Platform&
     }
     if (options.stats) std::fputs((platform.Stats().Report() + platform.WindowReport()).c_str(), stderr);
   }
-  SDL_DestroyTexture(texture);
-  SDL_DestroyRenderer(renderer);
   SDL_DestroyWindow(window);
   SDL_Quit();
   return code;
