@@ -399,44 +399,14 @@ class SdlPlatform final : public Platform {
     std::vector<SDL_Rect> rects;
     if (whole) {
       SDL_FillRect(canvas_, nullptr, 0xFF000000u);
-      Scale(0, 0, Surface::kWidth - 1, Surface::kHeight - 1);
+      Scale(UnitRect{0, 0, Surface::kWidth - 1, Surface::kHeight - 1});
       rects.push_back(SDL_Rect{0, 0, target->w, target->h});
     } else {
-      // Bands of eight rows; in each, the runs of columns that changed (runs closer than 16
-      // units are taken together), so that the two paddles moving make two narrow strips.
-      const std::vector<std::uint8_t>& after = shown_.indices;
-      const std::vector<std::uint8_t>& before = incoming_.indices;
-      const bool samePalette = shown_.palette == incoming_.palette;
       const int s = viewport_.scale;
-      std::array<bool, Surface::kWidth> columns{};
-      for (int y0 = 0; y0 < Surface::kHeight; y0 += 8) {
-        const int y1 = std::min(Surface::kHeight, y0 + 8) - 1;
-        columns.fill(false);
-        bool any = false;
-        for (int y = y0; y <= y1; ++y) {
-          const std::size_t row = static_cast<std::size_t>(y) * Surface::kWidth;
-          if (samePalette &&
-              std::equal(after.begin() + row, after.begin() + row + Surface::kWidth, before.begin() + row)) {
-            continue;
-          }
-          for (int x = 0; x < Surface::kWidth; ++x) {
-            if (!samePalette || after[row + x] != before[row + x]) columns[x] = any = true;
-          }
-        }
-        if (!any) continue;
-        for (int x = 0; x < Surface::kWidth;) {
-          if (!columns[x]) {
-            ++x;
-            continue;
-          }
-          int last = x;
-          for (int next = x + 1; next < Surface::kWidth && next <= last + 16; ++next) {
-            if (columns[next]) last = next;
-          }
-          Scale(x, y0, last, y1);
-          rects.push_back(SDL_Rect{viewport_.x + x * s, viewport_.y + y0 * s, (last - x + 1) * s, (y1 - y0 + 1) * s});
-          x = last + 1;
-        }
+      for (const UnitRect& r : ChangedStrips(incoming_.indices, incoming_.palette, shown_.indices, shown_.palette)) {
+        Scale(r);
+        rects.push_back(
+            SDL_Rect{viewport_.x + r.x0 * s, viewport_.y + r.y0 * s, (r.x1 - r.x0 + 1) * s, (r.y1 - r.y0 + 1) * s});
       }
     }
     for (SDL_Rect& r : rects) SDL_BlitSurface(canvas_, &r, target, &r);
@@ -446,38 +416,10 @@ class SdlPlatform final : public Platform {
     }
   }
 
-  // Draws the frame's units x0..x1, y0..y1 into the canvas at the viewport: each unit scale x
-  // scale pixels, or, when the window is smaller than the playfield, the nearest unit of each pixel.
-  void Scale(int x0, int y0, int x1, int y1) {
+  void Scale(const UnitRect& region) {
     SDL_LockSurface(canvas_);
-    auto* base = static_cast<std::uint8_t*>(canvas_->pixels);
-    const std::uint8_t* src = shown_.indices.data();
-    const auto& palette = shown_.palette;
-    if (viewport_.scale == 0) {
-      for (int oy = 0; oy < viewport_.h; ++oy) {
-        auto* row = reinterpret_cast<std::uint32_t*>(base + (viewport_.y + oy) * canvas_->pitch) + viewport_.x;
-        const int sy = oy * Surface::kHeight / viewport_.h;
-        for (int ox = 0; ox < viewport_.w; ++ox) {
-          row[ox] = 0xFF000000u | palette[src[sy * Surface::kWidth + ox * Surface::kWidth / viewport_.w]];
-        }
-      }
-    } else {
-      const int s = viewport_.scale;
-      const int width = (x1 - x0 + 1) * s;
-      for (int y = y0; y <= y1; ++y) {
-        auto* first =
-            reinterpret_cast<std::uint32_t*>(base + (viewport_.y + y * s) * canvas_->pitch) + viewport_.x + x0 * s;
-        const std::uint8_t* units = src + static_cast<std::size_t>(y) * Surface::kWidth;
-        for (int x = x0; x <= x1; ++x) {
-          const std::uint32_t c = 0xFF000000u | palette[units[x]];
-          for (int k = 0; k < s; ++k) first[(x - x0) * s + k] = c;
-        }
-        for (int k = 1; k < s; ++k) {
-          auto* copy = reinterpret_cast<std::uint32_t*>(reinterpret_cast<std::uint8_t*>(first) + k * canvas_->pitch);
-          std::copy(first, first + width, copy);
-        }
-      }
-    }
+    ScaleFrame(shown_.indices, shown_.palette, viewport_, region, static_cast<std::uint8_t*>(canvas_->pixels),
+               canvas_->pitch);
     SDL_UnlockSurface(canvas_);
   }
 
