@@ -347,7 +347,11 @@ class SdlPlatform final : public Platform {
     // The playfield as it is on the screen.
     const std::time_t t = std::time(nullptr);
     std::tm when{};
+#if defined(_WIN32)
+    localtime_s(&when, &t);
+#else
     localtime_r(&t, &when);
+#endif
     std::string error;
     const std::string path = SaveScreenshot(DataDirectory(), shown_, std::max(1, viewport_.scale), when, error);
     if (path.empty()) {
