@@ -13,6 +13,18 @@ Platform::Platform()
 
 Platform::~Platform() = default;
 
+void Platform::DeliverEvents(const std::deque<std::int16_t>& events) {
+  for (const std::int16_t code : events) {
+    if (sink_ == nullptr) continue;
+    if (code == kFocusLost) {
+      sink_->Form_LostFocus();
+    } else {
+      sink_->Form_KeyDown(code, 0);
+    }
+  }
+  FireDueTimers();
+}
+
 void Platform::FireDueTimers() {
   const std::int64_t now = NowMs();
   bool fired[3] = {false, false, false};

@@ -1,6 +1,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 
@@ -59,8 +60,14 @@ class Platform : public Clock {
   virtual void CountPass(LoopId) {}
 
  protected:
+  // A queued window event: a virtual-key code for a key-down, or kFocusLost.
+  static constexpr std::int16_t kFocusLost = -1;
+
   WindowEvents* sink() { return sink_; }
-  // Runs the events of every timer that is due now, earliest first, each at most once.
+  // The end of every hand-over: the queued window events in order (input first, as the window
+  // system orders its messages), then the events of every timer due now, earliest first, each
+  // at most once.
+  void DeliverEvents(const std::deque<std::int16_t>& events);
   void FireDueTimers();
 
  private:

@@ -33,18 +33,9 @@ void HeadlessPlatform::ApplyScript() {
 
 void HeadlessPlatform::DoEvents() {
   ApplyScript();
-  // Input first, then the timers, as the window system orders its messages.
-  while (!pending_.empty()) {
-    const std::int16_t code = pending_.front();
-    pending_.pop_front();
-    if (sink() == nullptr) continue;
-    if (code == kFocusLost) {
-      sink()->Form_LostFocus();
-    } else {
-      sink()->Form_KeyDown(code, 0);
-    }
-  }
-  FireDueTimers();
+  std::deque<std::int16_t> events;
+  events.swap(pending_);
+  DeliverEvents(events);
 }
 
 std::int16_t HeadlessPlatform::GetAsyncKeyState(int vk) {

@@ -54,7 +54,6 @@ class HeadlessPlatform : public Platform {
   std::int32_t PointerY() const { return pointerY_; }
 
  private:
-  static constexpr std::int16_t kFocusLost = -1;
   void ApplyScript();
 
   HeadlessOptions options_;

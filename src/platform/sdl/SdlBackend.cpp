@@ -28,7 +28,6 @@ namespace qr {
 
 namespace {
 
-constexpr std::int16_t kFocusLost = -1;
 // Switching to and from fullscreen, and the start-up pointer move, may take the focus away for
 // a moment; a loss in this time counts only if the focus has not come back when it is over.
 constexpr std::int64_t kFocusGraceMs = 1000;
@@ -65,15 +64,7 @@ class SdlPlatform final : public Platform {
       std::lock_guard lock(mutex_);
       events.swap(events_);
     }
-    for (const std::int16_t code : events) {
-      if (sink() == nullptr) continue;
-      if (code == kFocusLost) {
-        sink()->Form_LostFocus();
-      } else {
-        sink()->Form_KeyDown(code, 0);
-      }
-    }
-    FireDueTimers();
+    DeliverEvents(events);
   }
 
   void Refresh() override { Publish(); }
