@@ -2,6 +2,8 @@
 // background picture, and the ball drawn and erased on the playfield.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include <algorithm>
 #include <cmath>
 #include <set>
@@ -155,6 +157,26 @@ TEST(Rasteriser, StrokesOfManyShapesMatchTheDistanceRule) {
     s.Line(c.x0, c.y0, c.x1, c.y1);
     EXPECT_EQ(PixelsOf(s, kSilverRgb), ReferenceStroke(c.x0, c.y0, c.x1, c.y1, c.width))
         << "(" << c.x0 << "," << c.y0 << ")-(" << c.x1 << "," << c.y1 << ") width " << c.width;
+  }
+  // Level and upright lines and points are filled as spans of their own: random ones, also
+  // reaching past the edges, against the same rule.
+  std::mt19937 rng(7);
+  std::uniform_int_distribution<int> xs(-10, Surface::kWidth + 10);
+  std::uniform_int_distribution<int> ys(-10, Surface::kHeight + 10);
+  std::uniform_int_distribution<int> widths(1, 9);
+  std::uniform_int_distribution<int> kind(0, 2);
+  for (int round = 0; round < 45; ++round) {
+    int x0 = xs(rng), y0 = ys(rng), x1 = xs(rng), y1 = ys(rng);
+    const int k = kind(rng);
+    if (k == 0) y1 = y0;
+    if (k == 1) x1 = x0;
+    if (k == 2) x1 = x0, y1 = y0;
+    const int width = widths(rng);
+    s.Box(0, 0, Surface::kWidth - 1, Surface::kHeight - 1, 0, true);
+    s.DrawWidth(width);
+    s.Line(x0, y0, x1, y1);
+    EXPECT_EQ(PixelsOf(s, kSilverRgb), ReferenceStroke(x0, y0, x1, y1, width))
+        << "(" << x0 << "," << y0 << ")-(" << x1 << "," << y1 << ") width " << width;
   }
 }
 
