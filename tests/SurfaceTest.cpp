@@ -2,10 +2,9 @@
 // background picture, and the ball drawn and erased on the playfield.
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include <algorithm>
 #include <cmath>
+#include <random>
 #include <set>
 #include <utility>
 #include <vector>
