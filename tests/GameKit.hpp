@@ -60,6 +60,15 @@ inline bool RunWatched(StartedGame& s, const std::function<void()>& body, const 
   return returned;
 }
 
+// Runs the rally loop; watch is called after every pass with its number (1, 2, ...) and
+// returns false to stop. Returns true when the loop returned by itself.
+inline bool RallyPasses(StartedGame& s, const std::function<bool(int)>& watch) {
+  const std::int64_t base = s.platform.Passes(LoopId::MainLoop);
+  return RunWatched(
+      s, [&s] { s.game.MainLoop(); },
+      [&] { return watch(static_cast<int>(s.platform.Passes(LoopId::MainLoop) - base)); });
+}
+
 // A fresh game position as the start prompt would leave it: paddles centred, scores 0, the
 // playfield cleared and redrawn, no timer but the coin timer armed.
 inline void NewGame(StartedGame& s, std::int16_t players) {

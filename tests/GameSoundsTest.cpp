@@ -23,18 +23,18 @@ struct Decoded {
 
 Decoded Decode(const std::vector<std::uint8_t>& wave) {
   Decoded d;
-  SDL_AudioSpec spec;
+  SDL_AudioSpec wav;
   Uint8* buffer = nullptr;
   Uint32 length = 0;
   SDL_RWops* rw = SDL_RWFromConstMem(wave.data(), static_cast<int>(wave.size()));
-  if (rw == nullptr || SDL_LoadWAV_RW(rw, 1, &spec, &buffer, &length) == nullptr) return d;
+  if (rw == nullptr || SDL_LoadWAV_RW(rw, 1, &wav, &buffer, &length) == nullptr) return d;
   d.ok = true;
-  d.rate = spec.freq;
-  d.format = spec.format;
-  d.channels = spec.channels;
-  if (spec.format == AUDIO_U8) {
+  d.rate = wav.freq;
+  d.format = wav.format;
+  d.channels = wav.channels;
+  if (wav.format == AUDIO_U8) {
     for (Uint32 i = 0; i < length; ++i) d.samples.push_back(buffer[i] - 128);
-  } else if (spec.format == AUDIO_S16LSB) {
+  } else if (wav.format == AUDIO_S16LSB) {
     for (Uint32 i = 0; i + 1 < length; i += 2) {
       d.samples.push_back(static_cast<std::int16_t>(buffer[i] | (buffer[i + 1] << 8)));
     }

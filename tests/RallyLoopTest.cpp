@@ -17,12 +17,7 @@ class RallyLoopTest : public ::testing::Test {
  protected:
   // Runs the rally loop; watch is called after every pass with its number (1, 2, ...) and
   // returns false to stop. Returns true when the loop returned by itself.
-  bool Passes(const std::function<bool(int)>& watch) {
-    const std::int64_t base = s.platform.Passes(LoopId::MainLoop);
-    return RunWatched(
-        s, [this] { g.MainLoop(); },
-        [&] { return watch(static_cast<int>(s.platform.Passes(LoopId::MainLoop) - base)); });
-  }
+  bool Passes(const std::function<bool(int)>& watch) { return RallyPasses(s, watch); }
   // Runs n passes.
   void RunPasses(int n) {
     Passes([n](int pass) { return pass < n; });

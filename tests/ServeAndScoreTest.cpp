@@ -16,12 +16,7 @@ class MatchTest : public ::testing::Test {
  protected:
   // Runs the rally loop; watch gets the number of every pass (1, 2, ...) and returns false to
   // stop. Returns true when the loop returned by itself.
-  bool Passes(const std::function<bool(int)>& watch) {
-    const std::int64_t base = s.platform.Passes(LoopId::MainLoop);
-    return RunWatched(
-        s, [this] { g.MainLoop(); },
-        [&] { return watch(static_cast<int>(s.platform.Passes(LoopId::MainLoop) - base)); });
-  }
+  bool Passes(const std::function<bool(int)>& watch) { return RallyPasses(s, watch); }
   // Runs body, counting its sleeps; watch gets the number of every sleep.
   int Sleeps(const std::function<void()>& body, const std::function<void(int)>& watch = {}) {
     int n = 0;

@@ -54,12 +54,12 @@ struct Clip {
 
 // Reads a RIFF/WAVE sound with SDL's own reader and resamples it for the device.
 bool LoadClip(const GameSound& sound, int deviceRate, Clip& clip) {
-  SDL_AudioSpec spec;
+  SDL_AudioSpec wav;
   Uint8* buffer = nullptr;
   Uint32 length = 0;
   SDL_RWops* rw = SDL_RWFromConstMem(sound.wave.data(), static_cast<int>(sound.wave.size()));
-  if (rw == nullptr || SDL_LoadWAV_RW(rw, 1, &spec, &buffer, &length) == nullptr) return false;
-  SDL_AudioStream* stream = SDL_NewAudioStream(spec.format, spec.channels, spec.freq, AUDIO_F32SYS, 1, deviceRate);
+  if (rw == nullptr || SDL_LoadWAV_RW(rw, 1, &wav, &buffer, &length) == nullptr) return false;
+  SDL_AudioStream* stream = SDL_NewAudioStream(wav.format, wav.channels, wav.freq, AUDIO_F32SYS, 1, deviceRate);
   bool ok = stream != nullptr && SDL_AudioStreamPut(stream, buffer, static_cast<int>(length)) == 0 &&
             SDL_AudioStreamFlush(stream) == 0;
   SDL_FreeWAV(buffer);
