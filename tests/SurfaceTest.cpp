@@ -295,7 +295,7 @@ TEST(Background, BarsAndADimLogoOnBlack) {
   EXPECT_NEAR(static_cast<double>(sumX) / logo, 159.0, 12.0);
 }
 
-TEST(Background, ClearShowsThePictureAgainAndHomesTheCursor) {
+TEST(Background, ClearAndBlackShowThePictureAgain) {
   HeadlessPlatform platform(HeadlessOptions{});
   Surface& s = platform.surface();
   const std::vector<std::uint32_t> bg = ComposeBackground();
@@ -312,6 +312,20 @@ TEST(Background, ClearShowsThePictureAgainAndHomesTheCursor) {
   s.ToRgb(rgb.data());
   EXPECT_NE(rgb, bg);
 
+  // Drawing the same in black erases it and gives the picture under it back, logo and bars too.
+  s.ForeColor(0);
+  for (int y = 0; y <= 240; y += 40) s.Line(0, y, 319, y);
+  s.CurrentX = 100;
+  s.CurrentY = 100;
+  s.Print("Get Ready");
+  s.ToRgb(rgb.data());
+  EXPECT_EQ(rgb, bg);
+  s.Box(0, 0, Surface::kWidth - 1, Surface::kHeight - 1, 0, true);
+  s.ToRgb(rgb.data());
+  EXPECT_EQ(rgb, bg);
+
+  s.ForeColor(kSilverRgb);
+  s.Line(0, 120, 319, 120);
   s.Cls();
   s.ToRgb(rgb.data());
   EXPECT_EQ(rgb, bg);

@@ -51,6 +51,20 @@ void Surface::Cls() {
   CurrentY = 0;
 }
 
+// Black erases: what was drawn goes, and the background picture under it comes back. Every other
+// colour paints over.
+void Surface::Fill(std::size_t at, std::size_t count, std::uint8_t index) {
+  if (index == kBlackIndex) {
+    std::memcpy(pixels_.data() + at, background_.data() + at, count);
+  } else {
+    std::memset(pixels_.data() + at, index, count);
+  }
+}
+
+void Surface::Paint(std::size_t at, std::uint8_t index) {
+  pixels_[at] = index == kBlackIndex ? background_[at] : index;
+}
+
 void Surface::Stroke(int x0, int y0, int x1, int y1, int width, std::uint8_t index) {
   // Exact integer test: 4 * dist^2 <= width^2.
   const std::int64_t w2 = static_cast<std::int64_t>(width) * width;
@@ -76,14 +90,13 @@ void Surface::Stroke(int x0, int y0, int x1, int y1, int width, std::uint8_t ind
         const int left = std::max(0, from);
         const int right = std::min(kWidth - 1, to);
         if (left <= right) {
-          std::memset(pixels_.data() + static_cast<std::size_t>(across) * kWidth + left, index,
-                      static_cast<std::size_t>(right - left + 1));
+          Fill(static_cast<std::size_t>(across) * kWidth + left, static_cast<std::size_t>(right - left + 1), index);
         }
       } else {
         if (across < 0 || across >= kWidth) continue;
         const int top = std::max(0, from);
         const int bottom = std::min(kHeight - 1, to);
-        for (int y = top; y <= bottom; ++y) pixels_[static_cast<std::size_t>(y) * kWidth + across] = index;
+        for (int y = top; y <= bottom; ++y) Paint(static_cast<std::size_t>(y) * kWidth + across, index);
       }
     }
     return;
@@ -97,7 +110,7 @@ void Surface::Stroke(int x0, int y0, int x1, int y1, int width, std::uint8_t ind
   const std::int64_t dy = y1 - y0;
   const std::int64_t len2 = dx * dx + dy * dy;
   for (int y = top; y <= bottom; ++y) {
-    std::uint8_t* row = pixels_.data() + static_cast<std::size_t>(y) * kWidth;
+    const std::size_t row = static_cast<std::size_t>(y) * kWidth;
     for (int x = left; x <= right; ++x) {
       const std::int64_t px = x - x0;
       const std::int64_t py = y - y0;
@@ -113,7 +126,7 @@ void Surface::Stroke(int x0, int y0, int x1, int y1, int width, std::uint8_t ind
         const std::int64_t cross = px * dy - py * dx;
         inside = 4 * cross * cross <= w2 * len2;
       }
-      if (inside) row[x] = index;
+      if (inside) Paint(row + x, index);
     }
   }
 }
@@ -137,8 +150,9 @@ void Surface::Box(int x0, int y0, int x1, int y1, std::uint32_t rgb, bool filled
   const int right = std::min(kWidth - 1, std::max(x0, x1));
   const int top = std::max(0, std::min(y0, y1));
   const int bottom = std::min(kHeight - 1, std::max(y0, y1));
+  if (left > right) return;
   for (int y = top; y <= bottom; ++y) {
-    for (int x = left; x <= right; ++x) pixels_[static_cast<std::size_t>(y) * kWidth + x] = index;
+    Fill(static_cast<std::size_t>(y) * kWidth + left, static_cast<std::size_t>(right - left + 1), index);
   }
 }
 
@@ -152,7 +166,7 @@ void Surface::Print(std::string_view text, bool endLine) {
       if (y < 0 || y >= kHeight) continue;
       const int from = std::max(0, CurrentX + run.x0);
       const int to = std::min(kWidth, CurrentX + run.x0 + run.len);
-      if (from < to) std::memset(pixels_.data() + static_cast<std::size_t>(y) * kWidth + from, fore_, to - from);
+      if (from < to) Fill(static_cast<std::size_t>(y) * kWidth + from, static_cast<std::size_t>(to - from), fore_);
     }
   }
   if (endLine) {

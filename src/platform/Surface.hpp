@@ -30,7 +30,8 @@ class Surface {
   int CurrentX = 0;
   int CurrentY = 0;
 
-  // Shows the background picture again and puts the text cursor at (0, 0).
+  // Shows the background picture again and puts the text cursor at (0, 0). Drawing in black
+  // erases: it shows the background picture under what it covers.
   void Cls();
   // The round-capped stroke of the current width: every pixel whose centre lies within
   // width/2 of the segment.
@@ -58,7 +59,11 @@ class Surface {
   void SetBackground(const std::vector<std::uint32_t>& rgb);
 
  private:
+  static constexpr std::uint8_t kBlackIndex = 0;  // black is always the palette's first colour
+
   std::uint8_t IndexOf(std::uint32_t rgb);
+  void Fill(std::size_t at, std::size_t count, std::uint8_t index);
+  void Paint(std::size_t at, std::uint8_t index);
   void Stroke(int x0, int y0, int x1, int y1, int width, std::uint8_t index);
 
   const Font& font_;
