@@ -80,7 +80,7 @@ void BM_AttractTenMinutes(benchmark::State& state) {
   for (auto _ : state) {
     HeadlessOptions o;
     o.runMs = 600000;
-    HeadlessPlatform platform(o);
+    HeadlessMachine platform(o);
     frmRallex game(platform);
     try {
       game.Form_Load();

@@ -14,13 +14,6 @@ TEST(Formats, TwoDigitsAtLeast) {
   EXPECT_EQ(Format00(-7), "-07");
 }
 
-TEST(Formats, SixDigitsForTheFile) {
-  EXPECT_EQ(Format000000(0), "000000");
-  EXPECT_EQ(Format000000(75), "000075");
-  EXPECT_EQ(Format000000(999999), "999999");
-  EXPECT_EQ(Format000000(32767), "032767");
-}
-
 TEST(Formats, PrintedNumbersCarryTheirBlanks) {
   // A blank where the sign would stand, and a blank after the number.
   EXPECT_EQ(SignedText(2), " 2");

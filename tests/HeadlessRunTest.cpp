@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform/Png.hpp"
-#include "platform/headless/HeadlessPlatform.hpp"
+#include "platform/headless/HeadlessHost.hpp"
 
 namespace qr {
 
@@ -304,7 +304,7 @@ TEST(HeadlessRun, OutputsThatCannotBeWrittenAreReported) {
 // In the same process: the PNG holds exactly the surface's pixels.
 TEST(Png, WritesTheSurfaceOneToOne) {
   TempDir dir;
-  HeadlessPlatform platform(HeadlessOptions{});
+  HeadlessMachine platform(HeadlessOptions{});
   Surface& s = platform.surface();
   s.ForeColor(0xC0C0C0);
   s.DrawWidth(5);

@@ -265,27 +265,10 @@ TEST(HiScoreFile, HeadlessRunLoadsTheTableFromItsDataDirectory) {
 
 namespace qr {
 
-namespace {
-
-// A machine whose data directory comes without the trailing separator.
-class BareDirectoryPlatform : public HeadlessPlatform {
- public:
-  BareDirectoryPlatform(std::string dir) : HeadlessPlatform(HeadlessOptions{}), dir_(std::move(dir)) {}
-  std::string DataDirectory() override { return dir_; }
-
- private:
-  std::string dir_;
-};
-
-}  // namespace
-
 TEST(HiScoreFile, TheDataDirectoryAlwaysEndsInASeparator) {
-  BareDirectoryPlatform bare("/some/dir");
-  EXPECT_EQ(RallexModule(bare).GetWindowsDir(), "/some/dir/");
-  BareDirectoryPlatform ready("/some/dir/");
-  EXPECT_EQ(RallexModule(ready).GetWindowsDir(), "/some/dir/");
-  BareDirectoryPlatform off("");
-  EXPECT_EQ(RallexModule(off).GetWindowsDir(), "") << "no directory: the game uses no file";
+  EXPECT_EQ(DataFiles("/some/dir").Location(), "/some/dir/");
+  EXPECT_EQ(DataFiles("/some/dir/").Location(), "/some/dir/");
+  EXPECT_EQ(DataFiles("").Location(), "") << "no directory: the game uses no file";
 }
 
 }  // namespace qr

@@ -6,7 +6,7 @@
 
 #include "Probe.hpp"
 #include "platform/KeyLatch.hpp"
-#include "platform/headless/HeadlessPlatform.hpp"
+#include "platform/headless/HeadlessHost.hpp"
 
 namespace qr {
 
@@ -48,7 +48,7 @@ struct Headless {
     o.script = std::move(script);
     return o;
   }
-  HeadlessPlatform platform;
+  HeadlessMachine platform;
   Recorder rec;
 };
 
@@ -102,7 +102,7 @@ TEST(HeadlessInput, ScriptedKeysAsThePollsSeeThem) {
   Headless h({Event(10, ScriptEvent::Action::Down, kZ), Event(30, ScriptEvent::Action::Up, kZ),
               Event(35, ScriptEvent::Action::Tap, 65), Event(35, ScriptEvent::Action::Down, 38),
               Event(35, ScriptEvent::Action::Up, 38)});
-  HeadlessPlatform& p = h.platform;
+  HeadlessMachine& p = h.platform;
   p.Sleep(9);
   EXPECT_EQ(p.GetAsyncKeyState(kZ), 0);  // not yet due
   p.Sleep(1);
@@ -123,7 +123,7 @@ TEST(HeadlessInput, ScriptedKeysAsThePollsSeeThem) {
 TEST(HeadlessInput, KeyDownAndFocusLossOnlyInsideTheHandOver) {
   Headless h({Event(0, ScriptEvent::Action::Down, kZ), Event(5, ScriptEvent::Action::Tap, 66),
               Event(5, ScriptEvent::Action::FocusLost), Event(7, ScriptEvent::Action::Close)});
-  HeadlessPlatform& p = h.platform;
+  HeadlessMachine& p = h.platform;
   p.GetAsyncKeyState(kZ);
   p.Sleep(10);
   p.GetAsyncKeyState(66);
@@ -136,7 +136,7 @@ TEST(HeadlessInput, KeyDownAndFocusLossOnlyInsideTheHandOver) {
 
 TEST(HeadlessInput, EventsAddedWhileRunning) {
   Headless h;
-  HeadlessPlatform& p = h.platform;
+  HeadlessMachine& p = h.platform;
   p.Sleep(100);
   p.AddEvent(Event(100, ScriptEvent::Action::Tap, 81));
   p.AddEvent(Event(150, ScriptEvent::Action::Tap, 49));
@@ -150,7 +150,7 @@ TEST(HeadlessInput, EventsAddedWhileRunning) {
 TEST(HeadlessClock, SleepMovesTheClockExactlyAndEndsTheRun) {
   HeadlessOptions o;
   o.runMs = 100;
-  HeadlessPlatform p(o);
+  HeadlessMachine p(o);
   EXPECT_EQ(p.NowMs(), 0);
   p.Sleep(4);
   EXPECT_EQ(p.NowMs(), 4);
@@ -168,7 +168,7 @@ TEST(HeadlessClock, SleepMovesTheClockExactlyAndEndsTheRun) {
 
 TEST(Timers, FireAtTheFirstHandOverAtOrAfterTheirTime) {
   Headless h;
-  HeadlessPlatform& p = h.platform;
+  HeadlessMachine& p = h.platform;
   Timer& t = p.timer(TimerId::Serve);
   t.Interval(1500);
   p.Sleep(2000);
@@ -192,7 +192,7 @@ TEST(Timers, FireAtTheFirstHandOverAtOrAfterTheirTime) {
 
 TEST(Timers, AtMostOncePerHandOverAndNoCatchingUp) {
   Headless h;
-  HeadlessPlatform& p = h.platform;
+  HeadlessMachine& p = h.platform;
   Timer& credit = p.timer(TimerId::Credit);
   credit.Enabled(false);
   credit.Interval(250);
@@ -217,7 +217,7 @@ TEST(Timers, AtMostOncePerHandOverAndNoCatchingUp) {
 
 TEST(Timers, EnabledOrIntervalRearmsFromThatMoment) {
   Headless h;
-  HeadlessPlatform& p = h.platform;
+  HeadlessMachine& p = h.platform;
   Timer& t = p.timer(TimerId::GetReady);
   t.Interval(2000);
   t.Enabled(true);  // due at 2000
@@ -258,7 +258,7 @@ TEST(Timers, EnabledOrIntervalRearmsFromThatMoment) {
 
 TEST(Timers, OneShotPatternAndSeveralDueTogether) {
   Headless h;
-  HeadlessPlatform& p = h.platform;
+  HeadlessMachine& p = h.platform;
   Timer& credit = p.timer(TimerId::Credit);
   Timer& ready = p.timer(TimerId::GetReady);
   Timer& serve = p.timer(TimerId::Serve);
@@ -292,7 +292,7 @@ TEST(Timers, OneShotPatternAndSeveralDueTogether) {
 TEST(GameKeys, ClearKeysDiscardsTapsAndHandsOverOnce) {
   StartedGame s;
   frmRallex& g = s.game;
-  HeadlessPlatform& p = s.platform;
+  HeadlessMachine& p = s.platform;
   const std::int64_t now = p.NowMs();
   for (int vk : {27, 65, 90, 186, 38, 40, 81, 49, 50}) p.AddEvent(Event(now, ScriptEvent::Action::Tap, vk));
   p.AddEvent(Event(now, ScriptEvent::Action::Tap, 13));  // not one of the game's keys

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/frmRallex.hpp"
-#include "platform/headless/HeadlessPlatform.hpp"
+#include "platform/headless/HeadlessHost.hpp"
 
 namespace qr {
 
@@ -86,7 +86,7 @@ struct StartedGame {
     o.dataDir = dataDir;
     return o;
   }
-  HeadlessPlatform platform;
+  HeadlessMachine platform;
   frmRallex game;
 };
 

@@ -15,7 +15,7 @@
 
 #include "GameKit.hpp"
 #include "app/frmRallex.hpp"
-#include "platform/headless/HeadlessPlatform.hpp"
+#include "platform/headless/HeadlessHost.hpp"
 #include "platform/headless/Script.hpp"
 
 namespace qr {
@@ -63,7 +63,7 @@ Session Play(std::uint64_t seed, const char* script, std::int64_t runMs) {
   options.seed = seed;
   options.script = ParseOrFail(script);
   options.runMs = runMs;
-  HeadlessPlatform platform(options);
+  HeadlessMachine platform(options);
   frmRallex game(platform);
   Session out;
   std::int64_t attractPasses = 0;
@@ -181,7 +181,7 @@ TEST(SessionTest, EscHeldToAbandonAGameDoesNotEndTheProgram) {
       "5150 up Esc\n"
       "7000 tap Esc\n");
   options.runMs = 9000;
-  HeadlessPlatform platform(options);
+  HeadlessMachine platform(options);
   frmRallex game(platform);
   std::int64_t backInAttract = -1;
   platform.SetSleepHook([&] {

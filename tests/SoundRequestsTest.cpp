@@ -16,7 +16,7 @@ const std::string kMiss = "SNDMISS";
 const std::string kBonus = "SNDBONUS";
 const std::string kCredit = "SNDCREDIT";
 
-Sounds Since(const HeadlessPlatform& p, std::size_t mark) {
+Sounds Since(const HeadlessMachine& p, std::size_t mark) {
   return Sounds(p.Sounds().begin() + static_cast<std::ptrdiff_t>(mark), p.Sounds().end());
 }
 
@@ -133,7 +133,7 @@ ScriptEvent Key(std::int64_t ms, ScriptEvent::Action action, int vk) {
 
 TEST(SoundRequests, EveryCoinChimesOnceAndNothingElseSounds) {
   using A = ScriptEvent::Action;
-  HeadlessPlatform platform(Scripted({Key(1000, A::Tap, 81), Key(3000, A::Down, 81), Key(3900, A::Up, 81)}, 6000));
+  HeadlessMachine platform(Scripted({Key(1000, A::Tap, 81), Key(3000, A::Down, 81), Key(3900, A::Up, 81)}, 6000));
   frmRallex game(platform);
   try {
     game.Form_Load();
@@ -145,14 +145,14 @@ TEST(SoundRequests, EveryCoinChimesOnceAndNothingElseSounds) {
 }
 
 TEST(SoundRequests, QuittingStopsAnySound) {
-  HeadlessPlatform platform(Scripted({Key(2000, ScriptEvent::Action::Tap, 27)}, 60000));
+  HeadlessMachine platform(Scripted({Key(2000, ScriptEvent::Action::Tap, 27)}, 60000));
   frmRallex game(platform);
   ASSERT_NO_THROW(game.Form_Load());
   EXPECT_EQ(platform.Sounds(), Sounds{""});
 }
 
 TEST(SoundRequests, TheAttractRallyIsSilent) {
-  HeadlessPlatform platform(Scripted({}, 300000));
+  HeadlessMachine platform(Scripted({}, 300000));
   frmRallex game(platform);
   int bounces = 0;
   std::int16_t lastDir = 0;
@@ -174,7 +174,7 @@ TEST(SoundRequests, TheAttractRallyIsSilent) {
 // the bonus jingle instead.
 TEST(SoundRequests, AOnePlayerGameSoundsLikeOne) {
   using A = ScriptEvent::Action;
-  HeadlessPlatform platform(Scripted({Key(500, A::Tap, 81), Key(1500, A::Tap, 49)}, 30 * 60 * 1000));
+  HeadlessMachine platform(Scripted({Key(500, A::Tap, 81), Key(1500, A::Tap, 49)}, 30 * 60 * 1000));
   frmRallex game(platform);
   std::size_t soundsAtEnd = 0;
   std::int16_t bonusAtEnd = 0;

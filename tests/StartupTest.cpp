@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Probe.hpp"
+#include "platform/HostWrapper.hpp"
 
 namespace qr {
 
@@ -21,40 +22,54 @@ std::size_t CodePoints(const std::string& s) {
   return n;
 }
 
-// A headless twin that watches the start-up steps as they reach the platform.
-class WatchedPlatform : public HeadlessPlatform {
- public:
-  explicit WatchedPlatform(HeadlessOptions o) : HeadlessPlatform(std::move(o)) {}
+// A headless twin that watches the start-up steps as they reach the host.
+struct WatchedHost : HostWrapper {
+  explicit WatchedHost(HeadlessOptions o) : HostWrapper(headless), headless(std::move(o)) {}
 
   void SetCaption(const std::string& caption) override { log.push_back("caption " + caption); }
-  void Show() override {
+  void ShowWindow() override {
     log.push_back("show");
     atShow.resize(static_cast<std::size_t>(Surface::kWidth) * Surface::kHeight);
-    surface().ToRgb(atShow.data());
+    machine->surface().ToRgb(atShow.data());
     if (onShow) onShow();
-    HeadlessPlatform::Show();
+    HostWrapper::ShowWindow();
   }
   void MovePointer(std::int32_t x, std::int32_t y) override {
     log.push_back("pointer " + std::to_string(x) + " " + std::to_string(y));
     atPointer.resize(static_cast<std::size_t>(Surface::kWidth) * Surface::kHeight);
-    surface().ToRgb(atPointer.data());
-    HeadlessPlatform::MovePointer(x, y);
+    machine->surface().ToRgb(atPointer.data());
+    HostWrapper::MovePointer(x, y);
   }
   std::uint64_t RandomSeed() override {
-    log.push_back(std::string("seed, coin timer ") + (timer(TimerId::Credit).Enabled() ? "on" : "off") + ", credits " +
-                  std::to_string(game != nullptr ? game->credits : -1));
-    return HeadlessPlatform::RandomSeed();
+    log.push_back(std::string("seed, coin timer ") + (machine->timer(TimerId::Credit).Enabled() ? "on" : "off") +
+                  ", credits " + std::to_string(game != nullptr ? game->credits : -1));
+    return HostWrapper::RandomSeed();
   }
   void PlaySound(const std::string& name) override {
-    log.push_back("sound '" + name + "', coin timer " + (timer(TimerId::Credit).Enabled() ? "on" : "off"));
-    HeadlessPlatform::PlaySound(name);
+    log.push_back("sound '" + name + "', coin timer " + (machine->timer(TimerId::Credit).Enabled() ? "on" : "off"));
+    HostWrapper::PlaySound(name);
   }
 
+  HeadlessHost headless;
+  Machine* machine = nullptr;
   frmRallex* game = nullptr;
   std::vector<std::string> log;
   std::vector<std::uint32_t> atShow;
   std::vector<std::uint32_t> atPointer;
   std::function<void()> onShow;
+};
+
+struct WatchedHostHolder {
+  explicit WatchedHostHolder(HeadlessOptions o) : watched(std::move(o)) {}
+  WatchedHost watched;
+};
+
+class WatchedPlatform : public WatchedHostHolder, public Machine {
+ public:
+  explicit WatchedPlatform(HeadlessOptions o) : WatchedHostHolder(std::move(o)), Machine(watched) {
+    watched.machine = this;
+  }
+  void SetSleepHook(std::function<void()> hook) { watched.headless.SetSleepHook(std::move(hook)); }
 };
 
 HeadlessOptions EscAt(std::int64_t ms) {
@@ -72,7 +87,7 @@ HeadlessOptions EscAt(std::int64_t ms) {
 TEST(Startup, StepsInOrderFromSettingsToTheEnd) {
   WatchedPlatform p(EscAt(2000));
   frmRallex g(p);
-  p.game = &g;
+  p.watched.game = &g;
   g.credits = 3;  // whatever was there, start-up counts from 0
   std::vector<std::string> atFirstSleep;
   p.SetSleepHook([&] {
@@ -85,7 +100,7 @@ TEST(Startup, StepsInOrderFromSettingsToTheEnd) {
   });
   g.Form_Load();  // Esc in the attract loop ends the program
 
-  EXPECT_EQ(p.log, (std::vector<std::string>{"caption Quillmarsh Rall", "show", "pointer 0 0",
+  EXPECT_EQ(p.watched.log, (std::vector<std::string>{"caption Quillmarsh Rall", "show", "pointer 0 0",
                                              "seed, coin timer off, credits 0", "sound '', coin timer off"}));
   EXPECT_EQ(atFirstSleep, (std::vector<std::string>{"on", "250", "0", "10 4"}));
   EXPECT_TRUE(RallexProbe::exitRequested(g));
@@ -101,7 +116,7 @@ TEST(Startup, TablesAreFilledBeforeTheWindowShows) {
   WatchedPlatform p(EscAt(100));
   frmRallex g(p);
   bool checked = false;
-  p.onShow = [&] {
+  p.watched.onShow = [&] {
     checked = true;
     const auto& keys = RallexProbe::keys(g);
     EXPECT_EQ(keys, (std::array<std::int16_t, 10>{27, 65, 90, 186, 38, 40, 81, 49, 50, 0}));
@@ -188,10 +203,10 @@ TEST(Startup, GridInSilverAfterTheWindowShows) {
   WatchedPlatform p(EscAt(100));
   frmRallex g(p);
   g.Form_Load();
-  ASSERT_FALSE(p.atShow.empty());
-  ASSERT_FALSE(p.atPointer.empty());
+  ASSERT_FALSE(p.watched.atShow.empty());
+  ASSERT_FALSE(p.watched.atPointer.empty());
   // Shown with the bare picture.
-  EXPECT_EQ(p.atShow, ComposeBackground());
+  EXPECT_EQ(p.watched.atShow, ComposeBackground());
 
   // Right after the grid: seven rows and ten columns of width 5 in silver over the picture.
   const int rows[] = {0, 40, 80, 120, 160, 200, 240};
@@ -205,7 +220,7 @@ TEST(Startup, GridInSilverAfterTheWindowShows) {
       for (int c : cols) grid = grid || std::abs(x - c) <= 2;
       const std::size_t i = static_cast<std::size_t>(y) * Surface::kWidth + x;
       const std::uint32_t expected = grid ? kSilverRgb : bg[i];
-      if (p.atPointer[i] != expected && ++wrong <= 5) ADD_FAILURE() << "pixel " << x << "," << y;
+      if (p.watched.atPointer[i] != expected && ++wrong <= 5) ADD_FAILURE() << "pixel " << x << "," << y;
     }
   }
   EXPECT_EQ(wrong, 0);

@@ -296,7 +296,7 @@ TEST(Background, BarsAndADimLogoOnBlack) {
 }
 
 TEST(Background, ClearAndBlackShowThePictureAgain) {
-  HeadlessPlatform platform(HeadlessOptions{});
+  HeadlessMachine platform(HeadlessOptions{});
   Surface& s = platform.surface();
   const std::vector<std::uint32_t> bg = ComposeBackground();
   std::vector<std::uint32_t> rgb(bg.size());

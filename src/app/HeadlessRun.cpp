@@ -5,7 +5,7 @@
 
 #include "app/frmRallex.hpp"
 #include "platform/Png.hpp"
-#include "platform/headless/HeadlessPlatform.hpp"
+#include "platform/headless/HeadlessHost.hpp"
 
 namespace qr {
 
@@ -29,7 +29,7 @@ int RunHeadless(const Options& options) {
     h.script = std::move(*events);
   }
 
-  HeadlessPlatform platform(std::move(h));
+  HeadlessMachine platform(std::move(h));
   frmRallex game(platform);
   bool exited = false;
   try {

@@ -40,14 +40,14 @@ constexpr RollText kRollTexts[] = {
 
 }  // namespace
 
-frmRallex::frmRallex(Platform& platform)
-    : platform_(platform),
-      form(platform.surface()),
-      tmrCredit(platform.timer(TimerId::Credit)),
-      tmrGetReady(platform.timer(TimerId::GetReady)),
-      tmrServe(platform.timer(TimerId::Serve)),
-      Rallex(platform) {
-  platform_.SetEventSink(this);
+frmRallex::frmRallex(Machine& machine)
+    : machine_(machine),
+      form(machine.surface()),
+      tmrCredit(machine.timer(TimerId::Credit)),
+      tmrGetReady(machine.timer(TimerId::GetReady)),
+      tmrServe(machine.timer(TimerId::Serve)),
+      Rallex(machine) {
+  machine_.SetEventSink(this);
 }
 
 std::int16_t frmRallex::CenteredX(const std::string& text) const {
@@ -57,7 +57,7 @@ std::int16_t frmRallex::CenteredX(const std::string& text) const {
 }
 
 void frmRallex::InitProperties() {
-  platform_.SetCaption("Quillmarsh Rall");
+  machine_.SetCaption("Quillmarsh Rall");
   form.ForeColor(kSilver);  // on the black background
   form.FontItalic(false);   // the window font: bold, 10 points
   form.DrawWidth(5);
@@ -86,7 +86,7 @@ void frmRallex::Form_Load() {
 
   if (!GetHighScores()) DefaultHiScores(hiScores, hiScores2P);
 
-  platform_.Show();
+  machine_.Show();
 
   // The start-up grid over the background picture; the attract loop's first clear removes it.
   for (int y = 0; y <= 240; y += 40) form.Line(0, y, 319, y);
@@ -94,7 +94,7 @@ void frmRallex::Form_Load() {
 
   Rallex.MovePointer(0, 0);
   credits = 0;
-  random_.Seed(platform_.RandomSeed());
+  random_.Seed(machine_.RandomSeed());
 
   tmrCredit.Enabled(false);
   tmrCredit.Interval(250);

@@ -13,13 +13,6 @@ inline std::string Format00(std::int64_t n) {
   return n < 0 ? "-" + s : s;
 }
 
-// Exactly six digits with leading zeros, as the high-score file holds them (0 .. 999999).
-inline std::string Format000000(std::int64_t n) {
-  std::string s = std::to_string(n < 0 ? 0 : n);
-  if (s.size() < 6) s.insert(0, 6 - s.size(), '0');
-  return s;
-}
-
 // The signed form of a number: a blank where a minus sign would stand. 2 -> " 2".
 inline std::string SignedText(std::int64_t n) { return n < 0 ? std::to_string(n) : " " + std::to_string(n); }
 

@@ -6,7 +6,7 @@
 
 #include "app/Rallex.hpp"
 #include "app/Random.hpp"
-#include "platform/Platform.hpp"
+#include "platform/Machine.hpp"
 #include "scores/HiScoreRecord.hpp"
 
 namespace qr {
@@ -33,7 +33,7 @@ struct StepPair {
 // functions live in app/ (start-up and keys), rally/, match/, scores/ and attract/.
 class frmRallex : public WindowEvents {
  public:
-  explicit frmRallex(Platform& platform);
+  explicit frmRallex(Machine& machine);
 
   // ---- Public game state, in declaration order ----
   bool movingBall = false;               // the ball is in play in a game
@@ -128,11 +128,10 @@ class frmRallex : public WindowEvents {
  private:
   friend struct RallexProbe;  // tests and tools look inside
 
-  // Platform calls as the game makes them.
-  void DoEvents() { platform_.DoEvents(); }
-  void Sleep(std::int32_t ms) { platform_.Sleep(ms); }
-  std::int16_t GetAsyncKeyState(int vk) { return platform_.GetAsyncKeyState(vk); }
-  double Rnd() { return random_.Uniform(); }
+  // Machine calls as the game makes them.
+  void DoEvents() { machine_.DoEvents(); }
+  void Sleep(std::int32_t ms) { machine_.Sleep(ms); }
+  std::int16_t GetAsyncKeyState(int vk) { return machine_.GetAsyncKeyState(vk); }
   // The integer part of n times a random value: 0 .. n - 1.
   std::int16_t RndBelow(int n) { return random_.Below(n); }
   void MovePaddle(std::int16_t Y, std::int16_t& moving, std::int16_t& center, std::int16_t& y0, std::int16_t& y1,
@@ -141,7 +140,7 @@ class frmRallex : public WindowEvents {
   // The centring rule: x = 155 - (w \ 2), w the rounded TextWidth.
   std::int16_t CenteredX(const std::string& text) const;
 
-  Platform& platform_;
+  Machine& machine_;
   Surface& form;  // the window's drawing surface
   Timer& tmrCredit;
   Timer& tmrGetReady;

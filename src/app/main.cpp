@@ -4,6 +4,7 @@
 #include "app/HeadlessRun.hpp"
 #include "app/Options.hpp"
 #include "app/frmRallex.hpp"
+#include "platform/Machine.hpp"
 #include "platform/sdl/SdlBackend.hpp"
 
 int main(int argc, char** argv) {
@@ -30,8 +31,9 @@ int main(int argc, char** argv) {
   w.stats = options->stats;
   w.seed = options->seed;
   w.dataDir = options->dataDir;
-  return qr::RunWindowed(w, [](qr::Platform& platform) {
-    qr::frmRallex game(platform);
+  return qr::RunWindowed(w, [](qr::Host& host) {
+    qr::Machine machine(host);
+    qr::frmRallex game(machine);
     game.Form_Load();
   });
 }

@@ -34,7 +34,7 @@ void frmRallex::StartPrompt() {
   key2Down = 0;
   gameStarted = false;
   while (promptEscDown == 0 && !gameStarted) {
-    platform_.CountPass(LoopId::StartPrompt);
+    machine_.CountPass(LoopId::StartPrompt);
     form.Cls();
     Update();
     if (credits == 1) {

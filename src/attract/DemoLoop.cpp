@@ -27,7 +27,7 @@ void frmRallex::DemoLoop() {
 
     for (;;) {
       if (demoEscDown != 0 || credits != 0) break;
-      platform_.CountPass(LoopId::DemoLoop);
+      machine_.CountPass(LoopId::DemoLoop);
       DemoLevels();
       if (exitRequested) return;
       tickResult = TickBall();

@@ -14,7 +14,7 @@ void frmRallex::MainLoop() {
   }
 
   for (;;) {
-    platform_.CountPass(LoopId::MainLoop);
+    machine_.CountPass(LoopId::MainLoop);
     if (GetAsyncKeyState(27) != 0 || endGame) {
       ballSpeed = 1;
       pSpeed = 5;
@@ -77,7 +77,7 @@ void frmRallex::MainLoop() {
       if (waitForServe) TestForServe();
     }
 
-    platform_.Refresh();
+    machine_.Refresh();
 
     // Every 100 passes: the window system gets its turn, and every eleventh time the play
     // speeds up, up to the third level.

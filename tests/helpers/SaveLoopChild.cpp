@@ -12,7 +12,7 @@ int main(int argc, char** argv) {
   }
   qr::HeadlessOptions options;
   options.dataDir = argv[1];
-  qr::HeadlessPlatform platform(options);
+  qr::HeadlessMachine platform(options);
   qr::frmRallex game(platform);
   for (unsigned long n = 0;; ++n) {
     qr::SaveLoopVariant(static_cast<int>(n % qr::kSaveLoopVariants), qr::RallexProbe::hiScores(game),

@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
   options.seed = seed;
   options.runMs = endMs;
   options.dataDir = dataDir.string();
-  HeadlessPlatform platform(options);
+  HeadlessMachine platform(options);
 
   std::mt19937_64 rng(seed * 7919 + 17);
   std::vector<int> weights;

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <string>
 
+#include "platform/Machine.hpp"
 #include "platform/sdl/SdlBackend.hpp"
 
 int main(int argc, char** argv) {
@@ -34,7 +35,8 @@ int main(int argc, char** argv) {
 
   double rate = 0;
   double cpuShare = 0;
-  const int code = qr::RunWindowed(options, [&](qr::Platform& platform) {
+  const int code = qr::RunWindowed(options, [&](qr::Host& host) {
+    qr::Machine platform(host);
     using Clock = std::chrono::steady_clock;
     platform.SetCaption("Quillmarsh Rall");
     platform.Show();

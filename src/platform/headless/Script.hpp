@@ -5,11 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/Host.hpp"
+
 namespace qr {
 
 // One line of a headless script: "<ms> <action> [<key>]".
 struct ScriptEvent {
-  enum class Action { Down, Up, Tap, FocusLost, Close };
+  using Action = InputEvent::Kind;
   std::int64_t ms = 0;
   Action action = Action::Down;
   int vk = 0;  // Windows virtual-key code; 0 for focus-lost and close

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/Platform.hpp"
+#include "platform/Machine.hpp"
 
 namespace qr {
 

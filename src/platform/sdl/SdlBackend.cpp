@@ -17,7 +17,7 @@
 #include <utility>
 
 #include "platform/DataDir.hpp"
-#include "platform/KeyLatch.hpp"
+#include "platform/DataFiles.hpp"
 #include "platform/sdl/KeyMap.hpp"
 #include "platform/sdl/PassStats.hpp"
 #include "platform/sdl/Screenshot.hpp"
@@ -37,40 +37,39 @@ std::int64_t SteadyMs() {
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-// The window: SDL lives on the thread that called RunWindowed and the game on a thread of its
-// own. The game thread hands over frames, requests (show, caption, pointer) and its end; the
-// window thread hands over key-downs and focus losses, which the game takes in its DoEvents,
-// and the key state, which the game polls.
-class SdlPlatform final : public Platform {
+// The window's host: SDL lives on the thread that called RunWindowed and the game on a thread
+// of its own. The game thread hands over frames, requests (show, caption, pointer) and its
+// end; the window thread queues the input, which the game takes at the end of each sleep.
+class SdlHost final : public Host {
  public:
-  SdlPlatform(const WindowOptions& options, SDL_Window* window)
+  SdlHost(const WindowOptions& options, SDL_Window* window)
       : options_(options),
         window_(window),
         sound_(options.mute),
+        files_(options.dataDir.empty() ? DefaultDataDirectory() : options.dataDir),
         wakeEvent_(SDL_RegisterEvents(1)),
         startMs_(SteadyMs()) {}
-  ~SdlPlatform() override {
+  ~SdlHost() override {
     if (canvas_ != nullptr) SDL_FreeSurface(canvas_);
   }
 
   // ---- The game thread.
 
-  std::int64_t NowMs() const override { return SteadyMs() - startMs_; }
-
-  void DoEvents() override {
-    Publish();
-    std::deque<std::int16_t> events;
-    {
-      std::lock_guard lock(mutex_);
-      events.swap(events_);
-    }
-    DeliverEvents(events);
+  // Hands the picture to the window thread, which looks for it at its next turn.
+  void ShowFrame(const Surface& surface) override {
+    std::lock_guard lock(mutex_);
+    frame_.indices.assign(surface.Indices().begin(), surface.Indices().end());
+    frame_.palette = surface.Palette();
+    frameNew_ = true;
   }
 
-  void Refresh() override { Publish(); }
+  void TakeInput(std::vector<InputEvent>& events) override {
+    std::lock_guard lock(mutex_);
+    events.insert(events.end(), input_.begin(), input_.end());
+    input_.clear();
+  }
 
-  void Show() override {
-    Publish();
+  void ShowWindow() override {
     OnWindowThread([this] {
       SDL_ShowWindow(window_);
       // Without a window manager nobody gives a new window the focus.
@@ -84,27 +83,28 @@ class SdlPlatform final : public Platform {
     OnWindowThread([this, caption] { SDL_SetWindowTitle(window_, caption.c_str()); });
   }
 
-  std::int16_t GetAsyncKeyState(int vk) override { return keys_.Query(vk); }
-
-  // The system wakes a sleeper a little late, a tenth of a millisecond or more on a busy
-  // machine; at 100 passes a second that would slow the game by a few per cent. So the time
-  // overslept is owed back and taken off the next sleeps, while the game keeps sleeping in
-  // quick succession: over many passes the game sleeps just what it asked for.
-  void Sleep(std::int32_t ms) override {
+  // The game clock runs on the wall clock: game time t is due at the start time plus t, so a
+  // late wake-up is made good by the next sleeps and the game keeps its 100 passes a second.
+  // After a stall (a suspended laptop, a debugger) or a jump of the game clock, pacing starts
+  // afresh rather than racing to catch up.
+  void Pace(std::int64_t gameMs) override {
     using namespace std::chrono;
     stats_.Slept();
-    if (ms <= 0) {
-      std::this_thread::yield();
-      return;
-    }
     const auto now = steady_clock::now();
-    if (now - lastWake_ > milliseconds(100)) owed_ = steady_clock::duration::zero();  // a new start
-    const auto asked = duration_cast<steady_clock::duration>(milliseconds(ms));
-    const auto repay = std::min(owed_, asked / 2);
-    const auto wake = now + asked - repay;
-    std::this_thread::sleep_until(wake);
-    lastWake_ = steady_clock::now();
-    owed_ += (lastWake_ - wake) - repay;
+    const std::int64_t step = gameMs - lastGameMs_;
+    const auto due = origin_ + milliseconds(gameMs - originGameMs_);
+    if (!paced_ || step > kRestartMs || step < 0 || now - due > milliseconds(kRestartMs)) {
+      paced_ = true;
+      origin_ = now + milliseconds(std::clamp<std::int64_t>(step, 0, kRestartMs));
+      originGameMs_ = gameMs;
+    }
+    lastGameMs_ = gameMs;
+    const auto wake = origin_ + milliseconds(gameMs - originGameMs_);
+    if (wake > now) {
+      std::this_thread::sleep_until(wake);
+    } else {
+      std::this_thread::yield();
+    }
   }
 
   void MovePointer(std::int32_t x, std::int32_t y) override {
@@ -114,12 +114,12 @@ class SdlPlatform final : public Platform {
     });
   }
 
-  std::string DataDirectory() override {
-    if (options_.dataDir.empty()) return DefaultDataDirectory();
-    std::string dir = options_.dataDir;
-    if (dir.back() != '/') dir += '/';
-    return dir;
+  LoadedFile LoadFile(const std::string& name) override { return files_.Load(name); }
+  bool SaveFile(const std::string& name, std::string_view bytes, std::string& error) override {
+    return files_.Save(name, bytes, error);
   }
+  void RemoveFile(const std::string& name) override { files_.Remove(name); }
+  std::string FilesLocation() override { return files_.Location(); }
 
   void PlaySound(const std::string& name) override { sound_.Play(name); }
 
@@ -128,10 +128,10 @@ class SdlPlatform final : public Platform {
     return static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
   }
 
-  void CountPass(LoopId id) override { stats_.Pass(id, NowMs()); }
+  void CountPass(LoopId id) override { stats_.Pass(id, SteadyMs() - startMs_); }
 
   // Runs the game; at its end the window thread closes the window.
-  void RunGame(const std::function<void(Platform&)>& game) {
+  void RunGame(const std::function<void(Host&)>& game) {
     try {
       game(*this);
     } catch (const std::exception& e) {
@@ -162,7 +162,7 @@ class SdlPlatform final : public Platform {
       if (RunRequests()) return;
       if (pendingLoss_ && SteadyMs() >= graceUntil_) {
         pendingLoss_ = false;
-        if ((SDL_GetWindowFlags(window_) & SDL_WINDOW_INPUT_FOCUS) == 0) QueueFocusLoss();
+        if ((SDL_GetWindowFlags(window_) & SDL_WINDOW_INPUT_FOCUS) == 0) QueueFocusLoss(InputEvent::Kind::FocusLost);
       }
       Present();
     }
@@ -172,7 +172,7 @@ class SdlPlatform final : public Platform {
   const PassStats& Stats() const { return stats_; }
   // "Window: 1200 frames shown, 59.9 per second"
   std::string WindowReport() const {
-    const double s = static_cast<double>(NowMs()) / 1000.0;
+    const double s = static_cast<double>(SteadyMs() - startMs_) / 1000.0;
     char line[120];
     std::snprintf(line, sizeof line, "Window: %lld frames shown, %.1f per second\n", static_cast<long long>(presents_),
                   s > 0 ? static_cast<double>(presents_) / s : 0.0);
@@ -180,13 +180,7 @@ class SdlPlatform final : public Platform {
   }
 
  private:
-  // Game thread: hands the surface to the window thread, which looks for it at its next turn.
-  void Publish() {
-    std::lock_guard lock(mutex_);
-    frame_.indices.assign(surface().Indices().begin(), surface().Indices().end());
-    frame_.palette = surface().Palette();
-    frameNew_ = true;
-  }
+  static constexpr std::int64_t kRestartMs = 100;
 
   // Game thread: runs fn on the window thread and waits until it has run.
   void OnWindowThread(std::function<void()> fn) {
@@ -225,19 +219,33 @@ class SdlPlatform final : public Platform {
     return done;
   }
 
+  // Window thread: queues input for the game.
+  void Queue(InputEvent e) {
+    std::lock_guard lock(mutex_);
+    input_.push_back(e);
+  }
+
+  // Every key held goes up: the window no longer hears them.
+  void ReleaseAll() {
+    for (int vk = 1; vk < 256; ++vk) {
+      if (!down_[vk]) continue;
+      down_[vk] = false;
+      Queue(InputEvent{InputEvent::Kind::Up, vk});
+    }
+  }
+
   // One loss is enough: the game ends on it. (Closing the window brings a close and a quit.)
-  void QueueFocusLoss() {
-    keys_.ReleaseAll();
+  void QueueFocusLoss(InputEvent::Kind kind) {
+    ReleaseAll();
     if (focusLossQueued_) return;
     focusLossQueued_ = true;
-    std::lock_guard lock(mutex_);
-    events_.push_back(kFocusLost);
+    Queue(InputEvent{kind, 0});
   }
 
   void Handle(const SDL_Event& e) {
     switch (e.type) {
       case SDL_QUIT:  // also Ctrl+C in the terminal: closing acts as losing the focus
-        QueueFocusLoss();
+        QueueFocusLoss(InputEvent::Kind::Close);
         break;
       case SDL_WINDOWEVENT:
         HandleWindowEvent(e.window);
@@ -260,16 +268,16 @@ class SdlPlatform final : public Platform {
         pendingLoss_ = false;
         break;
       case SDL_WINDOWEVENT_FOCUS_LOST:
-        keys_.ReleaseAll();
+        ReleaseAll();
         if (!hadFocus_) break;  // the window never had it: nothing was lost
         if (SteadyMs() < graceUntil_) {
           pendingLoss_ = true;
         } else {
-          QueueFocusLoss();
+          QueueFocusLoss(InputEvent::Kind::FocusLost);
         }
         break;
       case SDL_WINDOWEVENT_CLOSE:
-        QueueFocusLoss();
+        QueueFocusLoss(InputEvent::Kind::Close);
         break;
       case SDL_WINDOWEVENT_DISPLAY_CHANGED:
         refreshRate_ = 0;
@@ -303,9 +311,8 @@ class SdlPlatform final : public Platform {
     if (IsEnter(sc)) altEnterDown_ = false;
     const int vk = VirtualKeyFor(sc, k.keysym.sym);
     if (vk == 0) return;
-    keys_.Press(vk);  // auto-repeat comes as further key-downs, as on Windows
-    std::lock_guard lock(mutex_);
-    events_.push_back(static_cast<std::int16_t>(vk));
+    down_[vk] = true;
+    Queue(InputEvent{InputEvent::Kind::Down, vk});  // auto-repeat comes as further key-downs
   }
 
   void HandleKeyUp(const SDL_KeyboardEvent& k) {
@@ -322,7 +329,9 @@ class SdlPlatform final : public Platform {
     if (vk == 16 && !both(SDL_SCANCODE_LSHIFT, SDL_SCANCODE_RSHIFT)) return;
     if (vk == 17 && !both(SDL_SCANCODE_LCTRL, SDL_SCANCODE_RCTRL)) return;
     if (vk == 18 && !both(SDL_SCANCODE_LALT, SDL_SCANCODE_RALT)) return;
-    keys_.Release(vk);
+    if (vk <= 0 || vk >= 256 || !down_[vk]) return;
+    down_[vk] = false;
+    Queue(InputEvent{InputEvent::Kind::Up, vk});
   }
 
   void ToggleFullscreen() {
@@ -344,7 +353,7 @@ class SdlPlatform final : public Platform {
     localtime_r(&t, &when);
 #endif
     std::string error;
-    const std::string path = SaveScreenshot(DataDirectory(), shown_, std::max(1, viewport_.scale), when, error);
+    const std::string path = SaveScreenshot(files_.Location(), shown_, std::max(1, viewport_.scale), when, error);
     if (path.empty()) {
       std::fprintf(stderr, "quillmarsh-rall: cannot save the screenshot: %s\n", error.c_str());
     } else {
@@ -431,12 +440,14 @@ class SdlPlatform final : public Platform {
   const WindowOptions& options_;
   SDL_Window* window_;
   SoundPlayer sound_;
+  DataFiles files_;
   const Uint32 wakeEvent_;
   const std::int64_t startMs_;
-  KeyLatch keys_;
   PassStats stats_;  // game thread only, read after it has ended
-  std::chrono::steady_clock::duration owed_{};
-  std::chrono::steady_clock::time_point lastWake_{};
+  bool paced_ = false;
+  std::chrono::steady_clock::time_point origin_{};  // when the game time originGameMs_ is due
+  std::int64_t originGameMs_ = 0;
+  std::int64_t lastGameMs_ = 0;
   std::string failure_;
 
   // Shared, under mutex_.
@@ -444,7 +455,7 @@ class SdlPlatform final : public Platform {
   std::condition_variable requestDone_;
   Frame frame_;
   bool frameNew_ = false;
-  std::deque<std::int16_t> events_;
+  std::vector<InputEvent> input_;
   std::deque<std::function<void()>> requests_;
   std::uint64_t requestsPosted_ = 0;
   std::uint64_t requestsDone_ = 0;
@@ -463,12 +474,13 @@ class SdlPlatform final : public Platform {
   bool pendingLoss_ = false;
   bool altEnterDown_ = false;
   bool focusLossQueued_ = false;
+  std::array<bool, 256> down_{};  // the keys the window has seen go down and not up
   std::int64_t graceUntil_ = 0;
 };
 
 }  // namespace
 
-int RunWindowed(const WindowOptions& options, const std::function<void(Platform&)>& game) {
+int RunWindowed(const WindowOptions& options, const std::function<void(Host&)>& game) {
   // The window's own framebuffer (shared memory on X11), not one emulated with a GL texture:
   // only the changed parts of the picture go to the screen, and no GL driver is woken for them.
   SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
@@ -502,15 +514,15 @@ int RunWindowed(const WindowOptions& options, const std::function<void(Platform&
 
   int code = 0;
   {
-    SdlPlatform platform(options, window);
-    std::thread gameThread([&] { platform.RunGame(game); });
-    platform.RunWindowLoop();
+    SdlHost host(options, window);
+    std::thread gameThread([&] { host.RunGame(game); });
+    host.RunWindowLoop();
     gameThread.join();
-    if (!platform.Failure().empty()) {
-      std::fprintf(stderr, "quillmarsh-rall: %s\n", platform.Failure().c_str());
+    if (!host.Failure().empty()) {
+      std::fprintf(stderr, "quillmarsh-rall: %s\n", host.Failure().c_str());
       code = 1;
     }
-    if (options.stats) std::fputs((platform.Stats().Report() + platform.WindowReport()).c_str(), stderr);
+    if (options.stats) std::fputs((host.Stats().Report() + host.WindowReport()).c_str(), stderr);
   }
   SDL_DestroyWindow(window);
   SDL_Quit();

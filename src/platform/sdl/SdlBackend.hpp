@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/Platform.hpp"
+#include "platform/Host.hpp"
 
 namespace qr {
 
@@ -17,9 +17,9 @@ struct WindowOptions {
   std::string dataDir;                // empty: the default data directory
 };
 
-// Opens the window and runs game(platform) on a thread of its own while this thread pumps the
+// Opens the window and runs game(host) on a thread of its own while this thread pumps the
 // window system's events and presents the frames. Returns the process exit code; without a
 // display it says so in one line and returns 1.
-int RunWindowed(const WindowOptions& options, const std::function<void(Platform&)>& game);
+int RunWindowed(const WindowOptions& options, const std::function<void(Host&)>& game);
 
 }  // namespace qr

@@ -1,0 +1,81 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/DataFiles.hpp"
+#include "platform/Host.hpp"
+#include "platform/Machine.hpp"
+#include "platform/headless/Script.hpp"
+
+namespace qr {
+
+// Thrown when the game clock reaches the end of the run; it unwinds every loop.
+struct RunEnded {};
+
+struct HeadlessOptions {
+  std::uint64_t seed = 1;
+  std::vector<ScriptEvent> script;
+  std::int64_t runMs = 600000;
+  std::string dataDir;  // empty: no file is read or written
+};
+
+// The headless twin's host: no window, no sound, no waiting; the input comes from a script,
+// each event at the end of the first sleep that reaches its time.
+class HeadlessHost final : public Host {
+ public:
+  explicit HeadlessHost(HeadlessOptions options);
+
+  void ShowFrame(const Surface& /*surface*/) override {}
+  void ShowWindow() override { shown_ = true; }
+  void SetCaption(const std::string& /*caption*/) override {}
+  void MovePointer(std::int32_t /*x*/, std::int32_t /*y*/) override {}
+  void Pace(std::int64_t gameMs) override;
+  void TakeInput(std::vector<InputEvent>& events) override;
+  void PlaySound(const std::string& /*name*/) override {}
+  LoadedFile LoadFile(const std::string& name) override { return files_.Load(name); }
+  bool SaveFile(const std::string& name, std::string_view bytes, std::string& error) override {
+    return files_.Save(name, bytes, error);
+  }
+  void RemoveFile(const std::string& name) override { files_.Remove(name); }
+  std::string FilesLocation() override { return files_.Location(); }
+  std::uint64_t RandomSeed() override { return options_.seed; }
+
+  // Moves the end of the run (tests start the game, then drive its procedures directly).
+  void SetRunMs(std::int64_t runMs) { options_.runMs = runMs; }
+  // Events may also be added while the game runs.
+  void AddEvent(const ScriptEvent& event) { options_.script.push_back(event); }
+  // A hook run at every sleep, after the clock moved (tests use it to watch the game).
+  void SetSleepHook(std::function<void()> hook) { hook_ = std::move(hook); }
+  bool Shown() const { return shown_; }
+
+ private:
+  HeadlessOptions options_;
+  DataFiles files_;
+  std::size_t nextEvent_ = 0;
+  std::int64_t now_ = 0;  // the game time of the last sleep
+  bool shown_ = false;
+  std::function<void()> hook_;
+};
+
+namespace detail {
+struct HeadlessHostHolder {
+  explicit HeadlessHostHolder(HeadlessOptions options) : headlessHost(std::move(options)) {}
+  HeadlessHost headlessHost;
+};
+}  // namespace detail
+
+// The headless twin ready to run a game: the machine on a headless host.
+class HeadlessMachine : private detail::HeadlessHostHolder, public Machine {
+ public:
+  explicit HeadlessMachine(HeadlessOptions options);
+
+  // An event at the present arrives at once, as between two passes; a later one at its time.
+  void AddEvent(const ScriptEvent& event);
+  void SetRunMs(std::int64_t runMs) { headlessHost.SetRunMs(runMs); }
+  void SetSleepHook(std::function<void()> hook) { headlessHost.SetSleepHook(std::move(hook)); }
+  bool Shown() const { return headlessHost.Shown(); }
+};
+
+}  // namespace qr
