@@ -71,6 +71,30 @@ TEST(Font, DrawsTheSpecialGlyphsOfTheRoll) {
     s.ToRgb(rgb.data());
     EXPECT_NE(rgb, missing) << glyph << " is drawn as a missing glyph";
   }
+  // Characters past 255 and broken UTF-8 are not in the font: they draw the missing-glyph box.
+  for (const char* other : {"\xC4\x80", "\xFF", "\xC3"}) {
+    s.Box(0, 0, Surface::kWidth - 1, Surface::kHeight - 1, 0, true);
+    s.CurrentX = 0;
+    s.CurrentY = 0;
+    s.Print(other);
+    std::vector<std::uint32_t> rgb(missing.size());
+    s.ToRgb(rgb.data());
+    EXPECT_EQ(rgb, missing) << static_cast<unsigned>(static_cast<unsigned char>(other[0]));
+  }
+  // The soft hyphen is hidden inside a line; a line of nothing else draws nothing.
+  EXPECT_EQ(s.TextWidth("Rall\xC2\xADRall"), s.TextWidth("RallRall"));
+  EXPECT_EQ(s.TextWidth("\xC2\xAD"), 0);
+  EXPECT_TRUE(f.font.Render("\xC2\xAD\xC2\xAD", false).runs.empty());
+}
+
+TEST(Font, OnlyTheBakedSizesAndStylesExist) {
+  EXPECT_EXIT(Font(12, 96), testing::ExitedWithCode(1), "no font is built in at 12 points");
+  EXPECT_EXIT(Font(10, 72), testing::ExitedWithCode(1), "no font is built in at 10 points");
+  // The logo's size is baked in italics only.
+  const Font logo(26, 96);
+  EXPECT_EQ(logo.Height(), 41);
+  EXPECT_GT(logo.Render("Rall", true).runs.size(), 0u);
+  EXPECT_EXIT(logo.Render("Rall", false), testing::ExitedWithCode(1), "no upright font is built in at 26 points");
 }
 
 TEST(Text, SolidInTheDrawingColourOnly) {

@@ -21,7 +21,9 @@ struct TextMask {
   std::vector<MaskRun> runs;
 };
 
-// The game's font: the bold condensed face built into the executable, at a given size and dpi.
+// The game's font: the bold condensed face, baked into the executable at the sizes and styles
+// the game prints with (platform/FontAtlas.hpp). A size or style that was not baked ends the
+// program with a message.
 class Font {
  public:
   Font(int points, int dpi);
