@@ -1,7 +1,4 @@
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <system_error>
 
 #include "app/frmRallex.hpp"
 #include "platform/Files.hpp"
@@ -10,25 +7,37 @@ namespace qr {
 
 namespace {
 
-// More than enough to see whether the first line has the record's 120 characters.
-constexpr std::size_t kReadLimit = 4096;
+// Far more than a table: a larger file is not read (and so never replaced).
+constexpr std::size_t kReadLimit = 65536;
 
 }  // namespace
 
 // Loads both tables from the file. False (tables untouched) when there is no data directory,
-// no file, an unreadable file, or a first line that is not a whole valid record.
+// no file, an unreadable file, or a first line that is not a whole valid record. A file that
+// is there but cannot be read is said once on stderr and is not replaced during the run; the
+// bytes of a file without a valid table are kept for a copy before the first save. New files
+// left by a game that died while saving are removed first.
 bool frmRallex::GetHighScores() {
   const std::string dir = Rallex.GetWindowsDir();
   hiScoreFile = dir + kHiScoreFileName;
   if (dir.empty()) return false;  // the game runs without files
 
-  std::ifstream in(hiScoreFile, std::ios::binary);
-  if (!in) return false;
-  std::string bytes(kReadLimit, '\0');
-  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (in.bad()) return false;
-  bytes.resize(static_cast<std::size_t>(in.gcount()));
-  return ParseHiScoreFile(bytes, hiScores, hiScores2P);
+  RemoveStaleTempFiles(hiScoreFile);
+  RemoveStaleTempFiles(hiScoreFile + ".bad");
+  FileRead file = ReadDataFile(hiScoreFile, kReadLimit);
+  if (file.status == FileRead::Status::Missing) return false;
+  if (file.status == FileRead::Status::Unreadable) {
+    hiScoreSaveOff = true;
+    std::fprintf(stderr,
+                 "quillmarsh-rall: cannot read the high scores from %s (%s); playing on the default tables, and no "
+                 "high score is saved while the game runs\n",
+                 hiScoreFile.c_str(), file.reason.c_str());
+    return false;
+  }
+  if (ParseHiScoreFile(file.bytes, hiScores, hiScores2P)) return true;
+  hiScoreKeepBad = !file.bytes.empty();
+  hiScoreBadBytes = std::move(file.bytes);
+  return false;
 }
 
 // Writes both tables to the file, replacing it whole. A save that fails leaves the old file as
@@ -36,16 +45,23 @@ bool frmRallex::GetHighScores() {
 void frmRallex::SaveHighScores() {
   const std::string dir = Rallex.GetWindowsDir();
   hiScoreFile = dir + kHiScoreFileName;
-  if (dir.empty()) return;  // the game runs without files
+  if (dir.empty() || hiScoreSaveOff) return;  // no file, or one that start-up could not read
 
   std::string error;
-  std::error_code ec;
-  std::filesystem::create_directories(std::filesystem::path(dir), ec);
-  if (ec) {
-    error = ec.message();
-  } else if (WriteFileAtomically(hiScoreFile, FormatHiScoreRecord(hiScores, hiScores2P) + "\r\n", error)) {
-    return;
+  bool ok = CreateDirectories(dir, error);
+  if (ok && hiScoreKeepBad) {
+    const std::string copy = hiScoreFile + ".bad";
+    ok = WriteFileAtomically(copy, hiScoreBadBytes, error);
+    if (ok) {
+      std::fprintf(stderr, "quillmarsh-rall: %s held no valid high-score table; its old bytes are kept in %s\n",
+                   hiScoreFile.c_str(), copy.c_str());
+      hiScoreKeepBad = false;
+      hiScoreBadBytes.clear();
+    } else {
+      error = "cannot keep its old bytes in " + copy + ": " + error;
+    }
   }
+  if (ok && WriteFileAtomically(hiScoreFile, FormatHiScoreRecord(hiScores, hiScores2P) + "\r\n", error)) return;
   std::fprintf(stderr, "quillmarsh-rall: cannot save the high scores to %s: %s\n", hiScoreFile.c_str(), error.c_str());
 }
 

@@ -21,6 +21,7 @@
 #include "platform/sdl/KeyMap.hpp"
 #include "platform/sdl/PassStats.hpp"
 #include "platform/sdl/Screenshot.hpp"
+#include "platform/sdl/Signals.hpp"
 #include "platform/sdl/SoundPlayer.hpp"
 #include "platform/sdl/Viewport.hpp"
 
@@ -152,6 +153,7 @@ class SdlPlatform final : public Platform {
   // once per refresh of the display to show the game's newest frame.
   void RunWindowLoop() {
     for (;;) {
+      ForwardHangupAsQuit();
       std::int64_t wait = nextPresentMs_ - SteadyMs();
       if (pendingLoss_) wait = std::min(wait, graceUntil_ - SteadyMs());
       SDL_Event e;
