@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -116,13 +120,18 @@ TEST(HiScoreFile, WithoutADataDirectoryNoFileIsTouched) {
   fs::current_path(here);
 }
 
-TEST(HiScoreFile, SavesTheExactLineAndCreatesTheDirectory) {
+TEST(HiScoreFile, SavesTheExactLineAndCreatesTheDirectoryForThePlayerAlone) {
   TempDir tmp;
   const fs::path dir = tmp.path() / "a" / "b";
   StartedGame s(1, dir.string());
+  const mode_t umaskBefore = ::umask(0);  // the most open umask: nothing of it shows
   s.game.SaveHighScores();
+  ::umask(umaskBefore);
   EXPECT_EQ(ReadBytes(dir / "QuillmarshRall.dat"), kDefaultFile);
   EXPECT_EQ(fs::file_size(dir / "QuillmarshRall.dat"), 122u);
+  EXPECT_EQ(fs::status(tmp.path() / "a").permissions(), fs::perms::owner_all);
+  EXPECT_EQ(fs::status(dir).permissions(), fs::perms::owner_all);
+  EXPECT_EQ(fs::status(dir / "QuillmarshRall.dat").permissions(), fs::perms::owner_read | fs::perms::owner_write);
 }
 
 TEST(HiScoreFile, LoadsAFileOfTheSameFormatAndWritesItBackByteForByte) {
@@ -164,19 +173,73 @@ TEST(HiScoreFile, BrokenFilesGiveTheDefaultsAndTheNextSaveSucceeds) {
     EXPECT_TRUE(IsDefault(s.game));
     EXPECT_EQ(ReadBytes(file), bytes) << "loading leaves the file alone";
     RallexProbe::hiScores(s.game)[5] = HiScore{"NEW", 11};
+    testing::internal::CaptureStderr();
     s.game.SaveHighScores();
+    s.game.SaveHighScores();
+    const std::string err = testing::internal::GetCapturedStderr();
     const std::string saved = ReadBytes(file);
     ASSERT_EQ(saved.size(), 122u);
     EXPECT_EQ(saved.substr(0, 96), kDefaultFile.substr(0, 96));
     EXPECT_EQ(saved.substr(96, 9), Stored(std::string(96, '.') + "NEW000011").substr(96, 9));
+    // The old bytes are kept beside it, once, and said so; an empty file has none to keep.
+    EXPECT_EQ(fs::exists(file.string() + ".bad"), !bytes.empty());
+    EXPECT_EQ(ReadBytes(file.string() + ".bad"), bytes);
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), bytes.empty() ? 0 : 1) << err;
   }
 }
 
-TEST(HiScoreFile, AnUnreadableFileGivesTheDefaults) {
+// Something there that cannot be read (a FIFO would block a plain open for good) gives the
+// defaults, said once, and is left as it is for the whole run: nothing is saved over it.
+TEST(HiScoreFile, AFileThatCannotBeReadIsNeverReplaced) {
+  const std::string big(70000, 'x');  // beyond what the game reads
+  for (const std::string kind : {"directory", "fifo", "too large", "unreadable"}) {
+    SCOPED_TRACE(kind);
+    TempDir tmp;
+    const fs::path file = tmp.path() / "QuillmarshRall.dat";
+    if (kind == "directory") {
+      fs::create_directory(file);
+      WriteBytes(file / "keep", "k");
+    } else if (kind == "fifo") {
+      ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    } else if (kind == "too large") {
+      WriteBytes(file, big);
+    } else {
+      if (::geteuid() == 0) continue;  // root reads any file
+      WriteBytes(file, Stored(kPlain) + "\r\n");
+      fs::permissions(file, fs::perms::owner_write);
+    }
+    testing::internal::CaptureStderr();
+    StartedGame s(1, tmp.str());
+    EXPECT_TRUE(IsDefault(s.game));
+    RallexProbe::hiScores(s.game)[1] = HiScore{"TOP", 500};
+    s.game.SaveHighScores();
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_EQ(err.rfind("quillmarsh-rall: cannot read the high scores from " + file.string() + " (", 0), 0u) << err;
+    EXPECT_NE(err.find("no high score is saved"), std::string::npos) << err;
+    EXPECT_EQ(EntriesIn(tmp.path()), 1u) << "nothing new beside it";
+    EXPECT_TRUE(kind != "directory" || ReadBytes(file / "keep") == "k");
+    EXPECT_TRUE(kind != "fifo" || fs::is_fifo(file));
+    EXPECT_TRUE(kind != "too large" || ReadBytes(file) == big);
+    EXPECT_TRUE(kind != "unreadable" || fs::status(file).permissions() == fs::perms::owner_write);
+  }
+}
+
+// The file is read-only: the save refuses to replace it, says why, and the tables stay.
+TEST(HiScoreFile, AReadOnlyFileIsNotReplaced) {
   TempDir tmp;
-  fs::create_directory(tmp.path() / "QuillmarshRall.dat");
+  const fs::path file = tmp.path() / "QuillmarshRall.dat";
+  WriteBytes(file, Stored(kPlain) + "\r\n");
+  fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   StartedGame s(1, tmp.str());
-  EXPECT_TRUE(IsDefault(s.game));
+  RallexProbe::hiScores(s.game)[1] = HiScore{"TOP", 500};
+  testing::internal::CaptureStderr();
+  s.game.SaveHighScores();
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(err, "quillmarsh-rall: cannot save the high scores to " + file.string() + ": the file is read-only\n");
+  EXPECT_EQ(ReadBytes(file), Stored(kPlain) + "\r\n");
+  EXPECT_EQ(RallexProbe::hiScores(s.game)[1].initials, "TOP");
+  EXPECT_EQ(EntriesIn(tmp.path()), 1u);
 }
 
 TEST(HiScoreFile, AFailedSaveSaysWhyOnceAndKeepsTheTables) {
@@ -197,32 +260,23 @@ TEST(HiScoreFile, AFailedSaveSaysWhyOnceAndKeepsTheTables) {
   EXPECT_EQ(ReadBytes(tmp.path() / "plain-file"), "x");
 }
 
-TEST(HiScoreFile, ASaveThatCannotReplaceTheFileLeavesNothingBehind) {
-  TempDir tmp;
-  fs::create_directory(tmp.path() / "QuillmarshRall.dat");  // in the way of the rename
-  WriteBytes(tmp.path() / "QuillmarshRall.dat" / "keep", "k");
-  StartedGame s(1, tmp.str());
-  testing::internal::CaptureStderr();
-  s.game.SaveHighScores();
-  const std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_NE(err.find("QuillmarshRall.dat: "), std::string::npos) << err;
-  EXPECT_EQ(EntriesIn(tmp.path()), 1u) << "the new file is removed when it cannot take the old one's place";
-  EXPECT_EQ(ReadBytes(tmp.path() / "QuillmarshRall.dat" / "keep"), "k");
-}
-
 TEST(HiScoreFile, SavingAgainReplacesTheFileWhole) {
   TempDir tmp;
   const fs::path file = tmp.path() / "QuillmarshRall.dat";
   WriteBytes(file, std::string(5000, 'x'));  // a longer file than the record
+  const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  fs::permissions(file, mode);
   StartedGame s(1, tmp.str());
   s.game.SaveHighScores();
   EXPECT_EQ(ReadBytes(file), kDefaultFile);
+  EXPECT_EQ(fs::status(file).permissions(), mode) << "the new file keeps the old one's permissions";
+  EXPECT_EQ(ReadBytes(file.string() + ".bad"), std::string(5000, 'x'));
   RallexProbe::hiScores2P(s.game)[3] = HiScore2P{"TWO", 9, 5};
   s.game.SaveHighScores();
   const std::string saved = ReadBytes(file);
   EXPECT_EQ(saved.size(), 122u);
   EXPECT_EQ(saved.substr(48 + 9, 15), Stored(std::string(57, '.') + "TWO000009000005").substr(57, 15));
-  EXPECT_EQ(EntriesIn(tmp.path()), 1u) << "no temporary file stays beside the table";
+  EXPECT_EQ(EntriesIn(tmp.path()), 2u) << "no temporary file stays beside the table and its old bytes";
 }
 
 TEST(AtomicWrite, ReplacesTheFileOrLeavesItAlone) {
@@ -240,15 +294,69 @@ TEST(AtomicWrite, ReplacesTheFileOrLeavesItAlone) {
   EXPECT_FALSE(WriteFileAtomically(missing, "x", error));
   EXPECT_EQ(error, "No such file or directory");
   EXPECT_EQ(EntriesIn(tmp.path()), 1u);
+
+  // A file system that cannot flush a file still keeps it; a flush that fails otherwise fails the
+  // save.
+  for (const int code : {EINVAL, ENOTSUP, EOPNOTSUPP, EIO}) {
+    static int syncError;
+    syncError = code;
+    SetFileSyncForTests([](int) {
+      errno = syncError;
+      return -1;
+    });
+    const bool saved = WriteFileAtomically(path, "synced? " + std::to_string(code), error);
+    SetFileSyncForTests(nullptr);
+    EXPECT_EQ(saved, code != EIO) << code;
+    EXPECT_EQ(ReadBytes(path),
+              code == EIO ? "synced? " + std::to_string(EOPNOTSUPP) : "synced? " + std::to_string(code));
+    EXPECT_EQ(EntriesIn(tmp.path()), 1u);
+  }
+  EXPECT_EQ(error, "Input/output error");
+}
+
+// A link is saved through: its target is replaced, beside it. The owner stays where the player
+// may keep it (root may).
+TEST(AtomicWrite, ReplacesTheTargetOfALinkAndKeepsItsOwner) {
+  TempDir tmp;
+  fs::create_directory(tmp.path() / "data");
+  fs::create_directory(tmp.path() / "real");
+  const fs::path target = tmp.path() / "real" / "scores";
+  WriteBytes(target, "old");
+  fs::create_symlink("../real/scores", tmp.path() / "data" / "link2");
+  fs::create_symlink("link2", tmp.path() / "data" / "f.dat");  // a link to a link
+  const bool root = ::geteuid() == 0;
+  ASSERT_TRUE(!root || ::chown(target.c_str(), 4321, 4321) == 0);
+  std::string error;
+  ASSERT_TRUE(WriteFileAtomically((tmp.path() / "data" / "f.dat").string(), "new", error)) << error;
+  EXPECT_TRUE(fs::is_symlink(tmp.path() / "data" / "f.dat"));
+  EXPECT_EQ(ReadBytes(target), "new");
+  EXPECT_EQ(EntriesIn(tmp.path() / "data"), 2u);
+  EXPECT_EQ(EntriesIn(tmp.path() / "real"), 1u);
+  struct stat st {};
+  ASSERT_EQ(::stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, root ? 4321u : ::geteuid());
+  EXPECT_EQ(st.st_gid, root ? 4321u : ::getegid());
 }
 
 // The real program: start-up loads the file it is given, and a run that stores nothing leaves
-// the file as it was.
+// the file as it was. The new files of a game that died while saving go; those of a game still
+// saving, and other names, stay.
 TEST(HiScoreFile, HeadlessRunLoadsTheTableFromItsDataDirectory) {
   TempDir tmp;
   const fs::path file = tmp.path() / "QuillmarshRall.dat";
   const std::string bytes = Stored(kPlain) + "\r\n";
   WriteBytes(file, bytes);
+  const pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+  const std::string dead = "QuillmarshRall.dat.tmp-" + std::to_string(gone) + "-3";
+  const std::string kept[] = {"QuillmarshRall.dat.tmp-" + std::to_string(::getpid()) + "-0",
+                              "QuillmarshRall.dat.tmp-" + std::to_string(gone) + "-3x",
+                              "QuillmarshRall.dat.tmp-" + std::to_string(gone),
+                              "other.dat.tmp-" + std::to_string(gone) + "-3"};
+  for (const std::string& name : kept) WriteBytes(tmp.path() / name, "t");
+  WriteBytes(tmp.path() / dead, "t");
+  WriteBytes(tmp.path() / "QuillmarshRall.dat.bad.tmp-999999999-1", "t");
   const fs::path state = tmp.path() / "state.json";
   const std::string cmd =
       std::string(QR_EXE) + " --headless --run-ms 200 --data-dir '" + tmp.str() + "' --state '" + state.string() + "'";
@@ -259,6 +367,9 @@ TEST(HiScoreFile, HeadlessRunLoadsTheTableFromItsDataDirectory) {
   EXPECT_EQ(j["hiScores2P"][4]["score"], 19000);
   EXPECT_EQ(j["hiScores2P"][4]["otherScore"], 999);
   EXPECT_EQ(ReadBytes(file), bytes);
+  EXPECT_FALSE(fs::exists(tmp.path() / dead));
+  EXPECT_FALSE(fs::exists(tmp.path() / "QuillmarshRall.dat.bad.tmp-999999999-1"));
+  for (const std::string& name : kept) EXPECT_TRUE(fs::exists(tmp.path() / name)) << name;
 }
 
 }  // namespace qr

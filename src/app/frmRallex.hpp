@@ -158,6 +158,12 @@ class frmRallex : public WindowEvents {
   std::array<HiScore, 6> hiScores{};
   std::array<HiScore2P, 6> hiScores2P{};
   std::string hiScoreFile;
+  // The high-score file as start-up found it: there but unreadable (it is then never replaced
+  // during the run), or holding no valid table (its bytes are kept in a copy before the first
+  // save replaces it).
+  bool hiScoreSaveOff = false;
+  bool hiScoreKeepBad = false;
+  std::string hiScoreBadBytes;
   std::string enteredInitials;
   bool creditLock = false;
   std::int16_t lastKeyCode = 0;

@@ -1,58 +1,56 @@
 #include "platform/DataFiles.hpp"
 
-#include <filesystem>
-#include <fstream>
-#include <system_error>
-
 #include "platform/Files.hpp"
 
 namespace qr {
 
 namespace {
 
-// More than any file of the game needs; a larger one is read only this far.
-constexpr std::size_t kReadLimit = 16 * 1024 * 1024;
+constexpr char kSeparator =
+#if defined(_WIN32)
+    '\\';
+#else
+    '/';
+#endif
 
-std::filesystem::path PathOf(const std::string& dir, const std::string& name) {
-  return std::filesystem::path(dir) / std::filesystem::path(name).make_preferred();
+std::string PathOf(const std::string& dir, const std::string& name) {
+  std::string path = dir + name;
+  for (std::size_t i = dir.size(); i < path.size(); ++i) {
+    if (path[i] == '/') path[i] = kSeparator;
+  }
+  return path;
+}
+
+std::string DirectoryPart(const std::string& path) {
+  const std::size_t cut = path.find_last_of(kSeparator);
+  return cut == std::string::npos ? std::string(".") : path.substr(0, cut + 1);
 }
 
 }  // namespace
 
 DataFiles::DataFiles(std::string directory) : dir_(std::move(directory)) {
-  if (!dir_.empty() && dir_.back() != '/' && dir_.back() != '\\') {
-    dir_ += static_cast<char>(std::filesystem::path::preferred_separator);
-  }
+  if (!dir_.empty() && dir_.back() != '/' && dir_.back() != '\\') dir_ += kSeparator;
 }
 
-LoadedFile DataFiles::Load(const std::string& name) const {
+// New files left beside it by a game that died while saving are removed first.
+LoadedFile DataFiles::Load(const std::string& name, std::size_t limit) const {
   LoadedFile out;
   if (dir_.empty()) return out;
-  const std::filesystem::path path = PathOf(dir_, name);
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) {
-    if (ec) {
+  const std::string path = PathOf(dir_, name);
+  RemoveStaleTempFiles(path);
+  FileRead file = ReadDataFile(path, limit);
+  switch (file.status) {
+    case FileRead::Status::Ok:
+      out.status = LoadedFile::Status::Ok;
+      out.bytes = std::move(file.bytes);
+      break;
+    case FileRead::Status::Missing:
+      break;
+    case FileRead::Status::Unreadable:
       out.status = LoadedFile::Status::Unreadable;
-      out.reason = ec.message();
-    }
-    return out;
+      out.reason = std::move(file.reason);
+      break;
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    out.status = LoadedFile::Status::Unreadable;
-    out.reason = "cannot be opened";
-    return out;
-  }
-  out.bytes.resize(kReadLimit);
-  in.read(out.bytes.data(), static_cast<std::streamsize>(out.bytes.size()));
-  if (in.bad()) {
-    out.status = LoadedFile::Status::Unreadable;
-    out.reason = "cannot be read";
-    out.bytes.clear();
-    return out;
-  }
-  out.bytes.resize(static_cast<std::size_t>(in.gcount()));
-  out.status = LoadedFile::Status::Ok;
   return out;
 }
 
@@ -61,20 +59,14 @@ bool DataFiles::Save(const std::string& name, std::string_view bytes, std::strin
     error = "the game keeps no files";
     return false;
   }
-  const std::filesystem::path path = PathOf(dir_, name);
-  std::error_code ec;
-  std::filesystem::create_directories(path.parent_path(), ec);
-  if (ec) {
-    error = ec.message();
-    return false;
-  }
-  return WriteFileAtomically(path.string(), bytes, error);
+  const std::string path = PathOf(dir_, name);
+  RemoveStaleTempFiles(path);
+  return CreateDirectories(DirectoryPart(path), error) && WriteFileAtomically(path, bytes, error);
 }
 
 void DataFiles::Remove(const std::string& name) const {
   if (dir_.empty()) return;
-  std::error_code ec;
-  std::filesystem::remove(PathOf(dir_, name), ec);
+  RemoveDataFile(PathOf(dir_, name));
 }
 
 }  // namespace qr

@@ -13,7 +13,7 @@ class DataFiles {
  public:
   explicit DataFiles(std::string directory);
 
-  LoadedFile Load(const std::string& name) const;
+  LoadedFile Load(const std::string& name, std::size_t limit) const;
   bool Save(const std::string& name, std::string_view bytes, std::string& error) const;
   void Remove(const std::string& name) const;
   // The directory with a trailing separator, or empty.

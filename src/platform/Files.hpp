@@ -1,14 +1,51 @@
 #pragma once
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace qr {
 
+// What reading one file of the data directory found.
+struct FileRead {
+  enum class Status {
+    Ok,          // bytes holds the whole file
+    Missing,     // there is no such file (nor a directory to hold it)
+    Unreadable,  // something is there but cannot be read: reason says why
+  };
+  Status status = Status::Missing;
+  std::string bytes;
+  std::string reason;  // a short phrase: "not a regular file", "Permission denied", ...
+};
+
+// Reads the file at path whole, when it is a regular file of at most limit bytes. Never blocks on
+// what is not a regular file (a FIFO, a device): that counts as unreadable, as does a larger file.
+FileRead ReadDataFile(const std::string& path, std::size_t limit);
+
 // Replaces the file at path with bytes so that a crash or a power loss at any moment leaves
 // either the old file or the new one, never a mix or an empty file: the bytes go to a new file
 // in the same directory, are flushed to the disk, and that file is renamed over the old one.
-// The directory must exist. On failure returns false with the reason in error; the old file is
-// then untouched.
+// A symbolic link at path is followed: its target is replaced, in the target's directory. The
+// new file keeps the old one's permissions (and owner, where the player may give it away); a
+// new file is readable and writable by the player alone. A file that is not a regular file, or
+// that the player may not write (read-only counts, even for root), is not replaced. A file
+// system that cannot flush a file to the disk still gets the file. The directory must exist.
+// On failure returns false with the reason in error; the old file is then untouched.
 bool WriteFileAtomically(const std::string& path, std::string_view bytes, std::string& error);
+
+// Creates the directory dir and its missing parents, each readable by the player alone (0700).
+// True when dir is a directory afterwards; otherwise false with the reason in error.
+bool CreateDirectories(const std::string& dir, std::string& error);
+
+// Removes the new files that WriteFileAtomically left beside path (path.tmp-PID-N) when its
+// process died during a save: only names of exactly that form whose process no longer exists.
+void RemoveStaleTempFiles(const std::string& path);
+
+// Removes the file at path, if there is one.
+void RemoveDataFile(const std::string& path);
+
+#if !defined(_WIN32)
+// Tests only: the call that flushes a file to the disk (nullptr: fsync).
+void SetFileSyncForTests(int (*sync)(int fd));
+#endif
 
 }  // namespace qr

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -48,9 +49,10 @@ class Host {
   virtual void TakeInput(std::vector<InputEvent>& events) = 0;
   // Plays the named sound, cutting the one playing; the empty name only stops it.
   virtual void PlaySound(const std::string& name) = 0;
-  // The game's files, by name ("QuillmarshRall.dat", "replays/1p-1.txt"). A save replaces the
-  // whole file or nothing; false with the reason in error.
-  virtual LoadedFile LoadFile(const std::string& name) = 0;
+  // The game's files, by name ("QuillmarshRall.dat", "replays/1p-1.txt"). A file larger than
+  // limit, or one that is not a plain file, is unreadable. A save replaces the whole file or
+  // nothing; false with the reason in error.
+  virtual LoadedFile LoadFile(const std::string& name, std::size_t limit) = 0;
   virtual bool SaveFile(const std::string& name, std::string_view bytes, std::string& error) = 0;
   virtual void RemoveFile(const std::string& name) = 0;
   // Where those files are, for the player's messages; empty when the game keeps no files.

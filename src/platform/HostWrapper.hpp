@@ -19,7 +19,7 @@ class HostWrapper : public Host {
   void Pace(std::int64_t gameMs) override { inner_.Pace(gameMs); }
   void TakeInput(std::vector<InputEvent>& events) override { inner_.TakeInput(events); }
   void PlaySound(const std::string& name) override { inner_.PlaySound(name); }
-  LoadedFile LoadFile(const std::string& name) override { return inner_.LoadFile(name); }
+  LoadedFile LoadFile(const std::string& name, std::size_t limit) override { return inner_.LoadFile(name, limit); }
   bool SaveFile(const std::string& name, std::string_view bytes, std::string& error) override {
     return inner_.SaveFile(name, bytes, error);
   }

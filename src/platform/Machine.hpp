@@ -65,7 +65,7 @@ class Machine : public Clock {
   void CountPass(LoopId id);
 
   // The game's files, through the host.
-  LoadedFile LoadFile(const std::string& name) { return host_.LoadFile(name); }
+  LoadedFile LoadFile(const std::string& name, std::size_t limit) { return host_.LoadFile(name, limit); }
   bool SaveFile(const std::string& name, std::string_view bytes, std::string& error) {
     return host_.SaveFile(name, bytes, error);
   }

@@ -216,17 +216,19 @@ focus-loss)
   ;;
 
 terminate)
-  # SIGTERM (as SIGINT, Ctrl+C in the terminal) closes the window: the program ends as on a
-  # focus loss, with exit code 0 and its statistics printed.
-  start game --scale 1 --stats
-  win="$(window)"
-  [ -n "$win" ] || fail "no window"
-  sleep 1
-  kill -TERM "$game"
-  ends "$game" 5 || fail "still running 5 s after SIGTERM"
-  [ "$code" -eq 0 ] || fail "ended with exit code $code"
-  game=""
-  grep -q '^DemoLoop: [1-9][0-9]* passes' "$tmp/game.err" || fail "no statistics"
+  # SIGTERM (as SIGINT, Ctrl+C in the terminal) and SIGHUP (the terminal closed) close the
+  # window: the program ends as on a focus loss, with exit code 0 and its statistics printed.
+  for sig in TERM HUP; do
+    start game --scale 1 --stats
+    win="$(window)"
+    [ -n "$win" ] || fail "no window"
+    sleep 1
+    kill -"$sig" "$game"
+    ends "$game" 5 || fail "still running 5 s after SIG$sig"
+    [ "$code" -eq 0 ] || fail "ended with exit code $code after SIG$sig"
+    game=""
+    grep -q '^DemoLoop: [1-9][0-9]* passes' "$tmp/game.err" || fail "no statistics after SIG$sig"
+  done
   ;;
 
 play)

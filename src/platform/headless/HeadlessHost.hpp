@@ -34,7 +34,7 @@ class HeadlessHost final : public Host {
   void Pace(std::int64_t gameMs) override;
   void TakeInput(std::vector<InputEvent>& events) override;
   void PlaySound(const std::string& /*name*/) override {}
-  LoadedFile LoadFile(const std::string& name) override { return files_.Load(name); }
+  LoadedFile LoadFile(const std::string& name, std::size_t limit) override { return files_.Load(name, limit); }
   bool SaveFile(const std::string& name, std::string_view bytes, std::string& error) override {
     return files_.Save(name, bytes, error);
   }

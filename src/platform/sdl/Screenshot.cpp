@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/Files.hpp"
 #include "platform/Png.hpp"
 #include "platform/Surface.hpp"
 
@@ -35,10 +36,8 @@ std::string SaveScreenshot(const std::string& dir, const Frame& frame, int scale
     error = "there is no picture yet";
     return {};
   }
-  std::error_code ec;
-  std::filesystem::create_directories(dir, ec);
-  if (ec) {
-    error = dir + ": " + ec.message();
+  if (!CreateDirectories(dir, error)) {  // the data directory: for the player alone
+    error = dir + ": " + error;
     return {};
   }
   const std::string path = ScreenshotPath(dir, when);

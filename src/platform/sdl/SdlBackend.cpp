@@ -21,6 +21,7 @@
 #include "platform/sdl/KeyMap.hpp"
 #include "platform/sdl/PassStats.hpp"
 #include "platform/sdl/Screenshot.hpp"
+#include "platform/sdl/Signals.hpp"
 #include "platform/sdl/SoundPlayer.hpp"
 #include "platform/sdl/Viewport.hpp"
 
@@ -114,7 +115,7 @@ class SdlHost final : public Host {
     });
   }
 
-  LoadedFile LoadFile(const std::string& name) override { return files_.Load(name); }
+  LoadedFile LoadFile(const std::string& name, std::size_t limit) override { return files_.Load(name, limit); }
   bool SaveFile(const std::string& name, std::string_view bytes, std::string& error) override {
     return files_.Save(name, bytes, error);
   }
@@ -152,6 +153,7 @@ class SdlHost final : public Host {
   // once per refresh of the display to show the game's newest frame.
   void RunWindowLoop() {
     for (;;) {
+      ForwardHangupAsQuit();
       std::int64_t wait = nextPresentMs_ - SteadyMs();
       if (pendingLoss_) wait = std::min(wait, graceUntil_ - SteadyMs());
       SDL_Event e;
