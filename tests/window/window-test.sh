@@ -161,7 +161,9 @@ fullscreen)
   ;;
 
 screenshot)
-  start game --scale 2
+  # At 8x a screenshot takes a while to pack: the paths come when the files are complete, and
+  # one taken just before Esc is finished before the program ends.
+  start game --scale 8
   win="$(window)"
   [ -n "$win" ] || fail "no window"
   xdotool windowfocus --sync "$win"
@@ -170,16 +172,22 @@ screenshot)
   sleep 0.2
   xdotool key F12
   i=0
-  while [ "$(wc -l <"$tmp/game.out")" -lt 2 ]; do
+  while [ "$(grep -c '\.png$' "$tmp/game.out")" -lt 2 ]; do
     i=$((i + 1))
-    [ "$i" -gt 60 ] && fail "F12 printed no two paths"
+    [ "$i" -gt 100 ] && fail "F12 printed no two paths"
     sleep 0.05
   done
-  first="$(sed -n 1p "$tmp/game.out")"
-  second="$(sed -n 2p "$tmp/game.out")"
-  echo "saved $first and $second"
-  [ "$first" != "$second" ] || fail "both screenshots went to $first"
-  for f in "$first" "$second"; do
+  running "$game" || fail "F12 ended the program"
+  xdotool key F12 Escape
+  ends "$game" 5 || fail "still running 5 s after F12 and Esc"
+  [ "$code" -eq 0 ] || fail "ended with exit code $code"
+  game=""
+  no_errors game
+  grep '\.png$' "$tmp/game.out" >"$tmp/paths"
+  [ "$(wc -l <"$tmp/paths")" -eq 3 ] || fail "$(wc -l <"$tmp/paths") paths printed, wanted 3"
+  [ "$(sort -u "$tmp/paths" | wc -l)" -eq 3 ] || fail "two screenshots went to one file"
+  while read -r f; do
+    echo "saved $f"
     case "$f" in
     "$tmp/data/quillmarsh-rall-"[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]-[0-9][0-9][0-9][0-9][0-9][0-9]*.png) ;;
     *) fail "unexpected path $f" ;;
@@ -188,11 +196,11 @@ screenshot)
     # The PNG signature, then the header chunk: width and height, 4 bytes each, big-endian.
     [ "$(od -An -tx1 -N8 "$f" | tr -d ' \n')" = "89504e470d0a1a0a" ] || fail "$f is not a PNG"
     size="$(od -An -tu1 -j16 -N8 "$f" | awk '{print ($1*16777216+$2*65536+$3*256+$4) "x" ($5*16777216+$6*65536+$7*256+$8)}')"
-    [ "$size" = "638x478" ] || fail "$f is $size, wanted 638x478 (the playfield at 2x)"
-  done
-  running "$game" || fail "F12 ended the program"
-  esc_ends game
-  no_errors game
+    [ "$size" = "2552x1912" ] || fail "$f is $size, wanted 2552x1912 (the playfield at 8x)"
+    # Complete: the end chunk comes last.
+    [ "$(tail -c 8 "$f" | od -An -tx1 | tr -d ' \n')" = "49454e44ae426082" ] || fail "$f is cut short"
+  done <"$tmp/paths"
+  [ -z "${QR_KEEP_SCREENSHOT:-}" ] || cp "$(sed -n 1p "$tmp/paths")" "$QR_KEEP_SCREENSHOT"
   ;;
 
 focus-loss)

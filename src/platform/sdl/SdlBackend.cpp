@@ -168,6 +168,9 @@ class SdlPlatform final : public Platform {
     }
   }
 
+  // Waits for the screenshots still being written.
+  void FinishScreenshots() { screenshots_.Finish(); }
+
   const std::string& Failure() const { return failure_; }
   const PassStats& Stats() const { return stats_; }
   // "Window: 1200 frames shown, 59.9 per second"
@@ -334,8 +337,9 @@ class SdlPlatform final : public Platform {
     mustPresent_ = true;
   }
 
+  // The playfield as it is on the screen, written on the screenshot thread; its path is printed
+  // once the file is complete.
   void SaveScreenshotNow() {
-    // The playfield as it is on the screen.
     const std::time_t t = std::time(nullptr);
     std::tm when{};
 #if defined(_WIN32)
@@ -343,8 +347,10 @@ class SdlPlatform final : public Platform {
 #else
     localtime_r(&t, &when);
 #endif
-    std::string error;
-    const std::string path = SaveScreenshot(DataDirectory(), shown_, std::max(1, viewport_.scale), when, error);
+    screenshots_.Save(DataDirectory(), shown_, std::max(1, viewport_.scale), when);
+  }
+
+  static void ReportScreenshot(const std::string& path, const std::string& error) {
     if (path.empty()) {
       std::fprintf(stderr, "quillmarsh-rall: cannot save the screenshot: %s\n", error.c_str());
     } else {
@@ -464,6 +470,7 @@ class SdlPlatform final : public Platform {
   bool altEnterDown_ = false;
   bool focusLossQueued_ = false;
   std::int64_t graceUntil_ = 0;
+  ScreenshotWriter screenshots_{ReportScreenshot};  // last: the first to finish
 };
 
 }  // namespace
@@ -506,6 +513,8 @@ int RunWindowed(const WindowOptions& options, const std::function<void(Platform&
     std::thread gameThread([&] { platform.RunGame(game); });
     platform.RunWindowLoop();
     gameThread.join();
+    SDL_HideWindow(window);
+    platform.FinishScreenshots();
     if (!platform.Failure().empty()) {
       std::fprintf(stderr, "quillmarsh-rall: %s\n", platform.Failure().c_str());
       code = 1;
