@@ -183,6 +183,7 @@ screenshot)
   [ "$code" -eq 0 ] || fail "ended with exit code $code"
   game=""
   no_errors game
+  sed -n 1p "$tmp/game.out" | grep -q '^Keys: Q coin, 1/2 start, A/Z' || fail "the keys are not shown first"
   grep '\.png$' "$tmp/game.out" >"$tmp/paths"
   [ "$(wc -l <"$tmp/paths")" -eq 3 ] || fail "$(wc -l <"$tmp/paths") paths printed, wanted 3"
   [ "$(sort -u "$tmp/paths" | wc -l)" -eq 3 ] || fail "two screenshots went to one file"

@@ -77,6 +77,13 @@ class SdlPlatform final : public Platform {
       SDL_RaiseWindow(window_);
       SDL_SetWindowInputFocus(window_);
       mustPresent_ = true;
+      if (!keysShown_) {
+        keysShown_ = true;
+        std::puts(
+            "Keys: Q coin, 1/2 start, A/Z (or ;) player 1, Up/Down player 2, Esc leave, F11 fullscreen, "
+            "F12 screenshot");
+        std::fflush(stdout);
+      }
     });
   }
 
@@ -469,6 +476,7 @@ class SdlPlatform final : public Platform {
   bool pendingLoss_ = false;
   bool altEnterDown_ = false;
   bool focusLossQueued_ = false;
+  bool keysShown_ = false;
   std::int64_t graceUntil_ = 0;
   ScreenshotWriter screenshots_{ReportScreenshot};  // last: the first to finish
 };
