@@ -250,6 +250,21 @@ TEST(StartScale, LargestUpToFourThatFitsTheDesktop) {
   EXPECT_EQ(StartScale(0, 0, 0), 1);      // desktop unknown
 }
 
+TEST(StartScale, TheWindowManagersFrameFitsTooAndIsCentred) {
+  // 4x is 956 high: on 1280 x 1024 with a panel of 40 it fits, but not with a title bar of 30.
+  const DesktopRect usable{0, 40, 1280, 984};
+  EXPECT_EQ(PlaceWindow(usable, Borders{}).scale, 4);
+  const WindowPlace p = PlaceWindow(usable, Borders{30, 2, 2, 2});
+  EXPECT_EQ(p.scale, 3);                      // 957 x 717
+  EXPECT_EQ(p.x - 2, (1280 - 961) / 2);       // the frame's left edge
+  EXPECT_EQ(p.y - 30, 40 + (984 - 749) / 2);  // the title bar's top, below the panel
+  // Not even 1x fits: the frame's top left stays on the desktop.
+  const WindowPlace tiny = PlaceWindow(DesktopRect{100, 50, 300, 200}, Borders{20, 1, 1, 1});
+  EXPECT_EQ(tiny.scale, 1);
+  EXPECT_EQ(tiny.x, 101);
+  EXPECT_EQ(tiny.y, 70);
+}
+
 TEST(StartScale, AnAskedScaleIsKept) {
   EXPECT_EQ(StartScale(8, 640, 480), 8);
   EXPECT_EQ(StartScale(1, 3840, 2160), 1);

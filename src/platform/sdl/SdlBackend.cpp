@@ -31,10 +31,35 @@ namespace {
 // Switching to and from fullscreen, and the start-up pointer move, may take the focus away for
 // a moment; a loss in this time counts only if the focus has not come back when it is over.
 constexpr std::int64_t kFocusGraceMs = 1000;
+// How long after showing the window its frame is waited for.
+constexpr std::int64_t kFitWaitMs = 1000;
 
 std::int64_t SteadyMs() {
   using namespace std::chrono;
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// A window of the default scale: smaller, and moved, when with the window manager's frame it
+// does not fit the usable part of its display. Some systems know the frame once the window is
+// made; X11 only a moment after it is shown. False while the frame is not known.
+bool FitToDesktop(SDL_Window* window) {
+  const int display = SDL_GetWindowDisplayIndex(window);
+  SDL_Rect usable{};
+  Borders frame;
+  if (display < 0 || SDL_GetDisplayUsableBounds(display, &usable) != 0 ||
+      SDL_GetWindowBordersSize(window, &frame.top, &frame.left, &frame.bottom, &frame.right) != 0 ||
+      frame.top + frame.left + frame.bottom + frame.right == 0) {
+    return false;
+  }
+  const WindowPlace place = PlaceWindow(DesktopRect{usable.x, usable.y, usable.w, usable.h}, frame);
+  int w = 0;
+  int h = 0;
+  SDL_GetWindowSize(window, &w, &h);
+  if (w > Surface::kWidth * place.scale || h > Surface::kHeight * place.scale) {
+    SDL_SetWindowSize(window, Surface::kWidth * place.scale, Surface::kHeight * place.scale);
+    SDL_SetWindowPosition(window, place.x, place.y);
+  }
+  return true;
 }
 
 // The window: SDL lives on the thread that called RunWindowed and the game on a thread of its
@@ -73,6 +98,7 @@ class SdlPlatform final : public Platform {
     Publish();
     OnWindowThread([this] {
       SDL_ShowWindow(window_);
+      if (options_.scale == 0 && !options_.fullscreen) fitUntil_ = SteadyMs() + kFitWaitMs;
       // Without a window manager nobody gives a new window the focus.
       SDL_RaiseWindow(window_);
       SDL_SetWindowInputFocus(window_);
@@ -167,6 +193,7 @@ class SdlPlatform final : public Platform {
         while (SDL_PollEvent(&e) != 0) Handle(e);
       }
       if (RunRequests()) return;
+      if (fitUntil_ != 0 && (FitToDesktop(window_) || SteadyMs() > fitUntil_)) fitUntil_ = 0;
       if (pendingLoss_ && SteadyMs() >= graceUntil_) {
         pendingLoss_ = false;
         if ((SDL_GetWindowFlags(window_) & SDL_WINDOW_INPUT_FOCUS) == 0) QueueFocusLoss();
@@ -478,6 +505,7 @@ class SdlPlatform final : public Platform {
   bool focusLossQueued_ = false;
   bool keysShown_ = false;
   std::int64_t graceUntil_ = 0;
+  std::int64_t fitUntil_ = 0;  // until then, the window is fitted to the desktop once its frame is known
   ScreenshotWriter screenshots_{ReportScreenshot};  // last: the first to finish
 };
 
@@ -513,6 +541,9 @@ int RunWindowed(const WindowOptions& options, const std::function<void(Platform&
     SDL_Quit();
     return 1;
   }
+  // Below one pixel a unit the picture cannot be read.
+  SDL_SetWindowMinimumSize(window, Surface::kWidth, Surface::kHeight);
+  if (options.scale == 0 && !options.fullscreen) FitToDesktop(window);
   SDL_ShowCursor(SDL_DISABLE);  // hidden while over the window
 
   int code = 0;
