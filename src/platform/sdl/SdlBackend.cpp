@@ -32,10 +32,35 @@ namespace {
 // Switching to and from fullscreen, and the start-up pointer move, may take the focus away for
 // a moment; a loss in this time counts only if the focus has not come back when it is over.
 constexpr std::int64_t kFocusGraceMs = 1000;
+// How long after showing the window its frame is waited for.
+constexpr std::int64_t kFitWaitMs = 1000;
 
 std::int64_t SteadyMs() {
   using namespace std::chrono;
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// A window of the default scale: smaller, and moved, when with the window manager's frame it
+// does not fit the usable part of its display. Some systems know the frame once the window is
+// made; X11 only a moment after it is shown. False while the frame is not known.
+bool FitToDesktop(SDL_Window* window) {
+  const int display = SDL_GetWindowDisplayIndex(window);
+  SDL_Rect usable{};
+  Borders frame;
+  if (display < 0 || SDL_GetDisplayUsableBounds(display, &usable) != 0 ||
+      SDL_GetWindowBordersSize(window, &frame.top, &frame.left, &frame.bottom, &frame.right) != 0 ||
+      frame.top + frame.left + frame.bottom + frame.right == 0) {
+    return false;
+  }
+  const WindowPlace place = PlaceWindow(DesktopRect{usable.x, usable.y, usable.w, usable.h}, frame);
+  int w = 0;
+  int h = 0;
+  SDL_GetWindowSize(window, &w, &h);
+  if (w > Surface::kWidth * place.scale || h > Surface::kHeight * place.scale) {
+    SDL_SetWindowSize(window, Surface::kWidth * place.scale, Surface::kHeight * place.scale);
+    SDL_SetWindowPosition(window, place.x, place.y);
+  }
+  return true;
 }
 
 // The window: SDL lives on the thread that called RunWindowed and the game on a thread of its
@@ -74,10 +99,18 @@ class SdlPlatform final : public Platform {
     Publish();
     OnWindowThread([this] {
       SDL_ShowWindow(window_);
+      if (options_.scale == 0 && !options_.fullscreen) fitUntil_ = SteadyMs() + kFitWaitMs;
       // Without a window manager nobody gives a new window the focus.
       SDL_RaiseWindow(window_);
       SDL_SetWindowInputFocus(window_);
       mustPresent_ = true;
+      if (!keysShown_) {
+        keysShown_ = true;
+        std::puts(
+            "Keys: Q coin, 1/2 start, A/Z (or ;) player 1, Up/Down player 2, Esc leave, F11 fullscreen, "
+            "F12 screenshot");
+        std::fflush(stdout);
+      }
     });
   }
 
@@ -162,6 +195,7 @@ class SdlPlatform final : public Platform {
         while (SDL_PollEvent(&e) != 0) Handle(e);
       }
       if (RunRequests()) return;
+      if (fitUntil_ != 0 && (FitToDesktop(window_) || SteadyMs() > fitUntil_)) fitUntil_ = 0;
       if (pendingLoss_ && SteadyMs() >= graceUntil_) {
         pendingLoss_ = false;
         if ((SDL_GetWindowFlags(window_) & SDL_WINDOW_INPUT_FOCUS) == 0) QueueFocusLoss();
@@ -169,6 +203,9 @@ class SdlPlatform final : public Platform {
       Present();
     }
   }
+
+  // Waits for the screenshots still being written.
+  void FinishScreenshots() { screenshots_.Finish(); }
 
   const std::string& Failure() const { return failure_; }
   const PassStats& Stats() const { return stats_; }
@@ -336,8 +373,9 @@ class SdlPlatform final : public Platform {
     mustPresent_ = true;
   }
 
+  // The playfield as it is on the screen, written on the screenshot thread; its path is printed
+  // once the file is complete.
   void SaveScreenshotNow() {
-    // The playfield as it is on the screen.
     const std::time_t t = std::time(nullptr);
     std::tm when{};
 #if defined(_WIN32)
@@ -345,8 +383,10 @@ class SdlPlatform final : public Platform {
 #else
     localtime_r(&t, &when);
 #endif
-    std::string error;
-    const std::string path = SaveScreenshot(DataDirectory(), shown_, std::max(1, viewport_.scale), when, error);
+    screenshots_.Save(DataDirectory(), shown_, std::max(1, viewport_.scale), when);
+  }
+
+  static void ReportScreenshot(const std::string& path, const std::string& error) {
     if (path.empty()) {
       std::fprintf(stderr, "quillmarsh-rall: cannot save the screenshot: %s\n", error.c_str());
     } else {
@@ -465,7 +505,10 @@ class SdlPlatform final : public Platform {
   bool pendingLoss_ = false;
   bool altEnterDown_ = false;
   bool focusLossQueued_ = false;
+  bool keysShown_ = false;
   std::int64_t graceUntil_ = 0;
+  std::int64_t fitUntil_ = 0;  // until then, the window is fitted to the desktop once its frame is known
+  ScreenshotWriter screenshots_{ReportScreenshot};  // last: the first to finish
 };
 
 }  // namespace
@@ -500,6 +543,9 @@ int RunWindowed(const WindowOptions& options, const std::function<void(Platform&
     SDL_Quit();
     return 1;
   }
+  // Below one pixel a unit the picture cannot be read.
+  SDL_SetWindowMinimumSize(window, Surface::kWidth, Surface::kHeight);
+  if (options.scale == 0 && !options.fullscreen) FitToDesktop(window);
   SDL_ShowCursor(SDL_DISABLE);  // hidden while over the window
 
   int code = 0;
@@ -508,6 +554,8 @@ int RunWindowed(const WindowOptions& options, const std::function<void(Platform&
     std::thread gameThread([&] { platform.RunGame(game); });
     platform.RunWindowLoop();
     gameThread.join();
+    SDL_HideWindow(window);
+    platform.FinishScreenshots();
     if (!platform.Failure().empty()) {
       std::fprintf(stderr, "quillmarsh-rall: %s\n", platform.Failure().c_str());
       code = 1;
