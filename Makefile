@@ -1,4 +1,5 @@
-# make play: set up, build and start the game. make test: set up, build and run every test.
+# make play: set up, build and start the game (only the game is built). make test: set up, build
+# everything and run every test.
 # make fuzz: build the high-score file loader's fuzz target with clang and run it for a minute.
 BUILD      ?= build
 BUILD_ASAN ?= build-asan
@@ -18,7 +19,8 @@ configure: setup
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-play: build
+play: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target quillmarsh-rall
 	@./scripts/play.sh $(BUILD)/quillmarsh-rall
 
 test: build

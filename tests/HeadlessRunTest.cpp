@@ -129,7 +129,8 @@ TEST(HeadlessRun, MalformedFlagsOrScriptsRunNothing) {
       {{"--headless", "--script", "action.txt"}, "action.txt:1"},
       {{"--headless", "--script", "focus.txt"}, "focus.txt:1"},
       {{"--headless", "--script", "missing.txt"}, "missing.txt"},
-      {{"--headless", "--script", "sdir"}, "sdir"},  // a directory is no script
+      {{"--headless", "--script", "sdir"}, "sdir"},                        // a directory is no script
+      {{"--headless", "--script", "/dev/zero"}, "/dev/zero:1: too long"},  // refused at once, not read on
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = c.args;
@@ -139,6 +140,7 @@ TEST(HeadlessRun, MalformedFlagsOrScriptsRunNothing) {
     const RunResult r = RunGame(dir, args);
     EXPECT_EQ(r.code, 2) << c.named << ": " << r.err;
     EXPECT_NE(r.err.find(c.named), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;  // one line
     EXPECT_FALSE(fs::exists(dir / "shot.png")) << c.named;
     EXPECT_FALSE(fs::exists(dir / "state.json")) << c.named;
   }

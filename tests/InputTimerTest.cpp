@@ -78,6 +78,12 @@ TEST(KeyLatch, HeldKeyCountsAtEveryPoll) {
   k.Press(65);
   EXPECT_EQ(static_cast<std::uint16_t>(k.Query(65)), 0x8001u);
   EXPECT_EQ(static_cast<std::uint16_t>(k.Query(65)), 0x8000u);
+  // The keyboard's repeat is no new press; letting go and pressing again between polls is.
+  k.Press(65);
+  EXPECT_EQ(static_cast<std::uint16_t>(k.Query(65)), 0x8000u);
+  k.Release(65);
+  k.Press(65);
+  EXPECT_EQ(static_cast<std::uint16_t>(k.Query(65)), 0x8001u);
   k.Release(kZ);
   EXPECT_EQ(k.Query(kZ), 0);
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <streambuf>
 #include <string>
 #include <vector>
 
@@ -17,12 +18,34 @@ struct Parsed {
   std::string error;
 };
 
-Parsed Parse(const std::string& text) {
-  std::istringstream in(text);
+Parsed Parse(std::istream& in) {
   Parsed p;
   p.events = ParseScript(in, "s.txt", p.error);
   return p;
 }
+
+Parsed Parse(const std::string& text) {
+  std::istringstream in(text);
+  return Parse(in);
+}
+
+// An input that never ends: the pattern over and over, as from /dev/zero or a pipe.
+class Endless : public std::streambuf {
+ public:
+  explicit Endless(const std::string& pattern) {
+    while (buffer_.size() < 4096) buffer_ += pattern;
+    underflow();
+  }
+
+ protected:
+  int_type underflow() override {
+    setg(buffer_.data(), buffer_.data(), buffer_.data() + buffer_.size());
+    return traits_type::to_int_type(buffer_[0]);
+  }
+
+ private:
+  std::string buffer_;
+};
 
 std::optional<Options> ParseArgs(std::vector<const char*> args, std::string& error) {
   args.insert(args.begin(), "quillmarsh-rall");
@@ -33,16 +56,16 @@ std::optional<Options> ParseArgs(std::vector<const char*> args, std::string& err
 
 TEST(Script, ReadsEventsCommentsAndBlankLines) {
   const Parsed p = Parse(
-      "# a game of one player\n"
+      "\xEF\xBB\xBF# a game of one player\n"  // after a byte-order mark
       "\n"
       "0 tap Q   # a coin\n"
       "   \t\n"
       "250 tap 1\n"
-      "3000 down A\r\n"
+      "3000 DOWN a\r\n"
       "3000 up A\n"
       "3400 tap vk:186\n"
       "3400 tap Semicolon\n"
-      "5000 focus-lost\n"
+      "5000 Focus-Lost\n"
       "6000 close");
   ASSERT_TRUE(p.events) << p.error;
   const auto& e = *p.events;
@@ -68,30 +91,34 @@ TEST(Script, ReadsEventsCommentsAndBlankLines) {
 }
 
 TEST(Script, KeyNames) {
-  const std::pair<const char*, int> known[] = {{"Esc", 27},        {"Enter", 13}, {"Backspace", 8}, {"Space", 32},
-                                               {"Left", 37},       {"Right", 39}, {"Up", 38},       {"Down", 40},
-                                               {"Semicolon", 186}, {"A", 65},     {"Z", 90},        {"0", 48},
-                                               {"9", 57},          {"vk:1", 1},   {"vk:255", 255},  {"vk:112", 112}};
+  // The case does not matter; Escape is Esc.
+  const std::pair<const char*, int> known[] = {
+      {"Esc", 27},  {"esc", 27},   {"ESCAPE", 27}, {"Escape", 27}, {"Enter", 13},      {"Backspace", 8}, {"Space", 32},
+      {"Left", 37}, {"Right", 39}, {"Up", 38},     {"down", 40},   {"SemiColon", 186}, {"A", 65},        {"a", 65},
+      {"z", 90},    {"0", 48},     {"9", 57},      {"vk:1", 1},    {"VK:255", 255},    {"vk:112", 112}};
   for (auto [name, vk] : known) EXPECT_EQ(KeyNameToVk(name), vk) << name;
-  for (const char* name : {"", "a", "esc", "AB", "vk:", "vk:0", "vk:256", "vk:-1", "vk:1x", "vk:+5", "F1", "!", "10"})
+  for (const char* name :
+       {"", "AB", "Escp", "vk:", "vk:0", "vk:256", "vk:-1", "vk:1x", "vk:+5", "F1", "!", "10", "\xC3\xA9"})
     EXPECT_EQ(KeyNameToVk(name), 0) << name;
 }
 
 TEST(Script, MalformedLinesAreNamed) {
   struct Case {
-    const char* text;
+    std::string text;
     const char* where;
   };
   const Case cases[] = {
-      {"0 tap A\n10 tap B\n5 tap C\n", "s.txt:3:"},  // time going backwards
-      {"0 tap A\n\n# x\nabc tap A\n", "s.txt:4:"},   // not a time
+      {std::string(4097, 'x') + "\n", "s.txt:1: too long"},
+      {"0 tap A\n" + std::string(5000, '\0'), "s.txt:2: too long"},  // no line end at all
+      {"0 tap A\n10 tap B\n5 tap C\n", "s.txt:3:"},                  // time going backwards
+      {"0 tap A\n\n# x\nabc tap A\n", "s.txt:4:"},                   // not a time
       {"-5 tap A\n", "s.txt:1:"},
       {"5.5 tap A\n", "s.txt:1:"},
       {"99999999999999999999999 tap A\n", "s.txt:1:"},
       {"0 press A\n", "s.txt:1:"},  // unknown action
       {"0 tap\n", "s.txt:1:"},      // key missing
       {"0\n", "s.txt:1:"},          // action missing
-      {"0 tap a\n", "s.txt:1:"},    // unknown key
+      {"0 tap F1\n", "s.txt:1:"},   // unknown key
       {"0 tap vk:300\n", "s.txt:1:"},
       {"0 tap A B\n", "s.txt:1:"},               // one key only
       {"0 up A\n1 focus-lost A\n", "s.txt:2:"},  // a key where none belongs
@@ -102,8 +129,34 @@ TEST(Script, MalformedLinesAreNamed) {
     EXPECT_FALSE(p.events) << c.text;
     EXPECT_EQ(p.error.rfind(c.where, 0), 0u) << c.text << " -> " << p.error;
   }
-  // Equal times are fine.
+  // Equal times are fine, and a line of just the longest length.
   EXPECT_TRUE(Parse("7 down A\n7 up A\n7 tap A\n").events);
+  EXPECT_TRUE(Parse("7 tap A" + std::string(4096 - 7, ' ') + "\n").events);
+
+  // A word from the script is shown escaped and cut short; an unknown name lists the valid ones.
+  std::string error =
+      Parse("0 tap " + std::string(10, '\x1B') + std::string("\0\xFF", 2) + std::string(3000, 'k') + "\n").error;
+  EXPECT_EQ(error.rfind("s.txt:1: unknown key '\\x1B\\x1B", 0), 0u) << error;
+  EXPECT_NE(error.find("... (3012 bytes) (keys: Esc (or Escape), Enter,"), std::string::npos) << error;
+  EXPECT_LT(error.size(), 300u);
+  for (char c : error) EXPECT_TRUE(c >= 0x20 && c < 0x7F) << error;
+  error = Parse("0 Press A\n").error;
+  EXPECT_EQ(error, "s.txt:1: unknown action 'Press' (actions: down, up, tap, focus-lost, close)");
+}
+
+TEST(Script, EndlessInputEndsWithAMessage) {
+  const std::pair<std::string, std::string> cases[] = {
+      {std::string(1, '\0'), "s.txt:1: too long (more than 4096 bytes)"},  // /dev/zero
+      {"#" + std::string(4094, 'x') + "\n", "s.txt:4097: the script is longer than 16 MiB"},
+      {"0 tap A\n", "s.txt:1000001: more than 1000000 events"},
+  };
+  for (const auto& [pattern, message] : cases) {
+    Endless source(pattern);
+    std::istream in(&source);
+    const Parsed p = Parse(in);
+    EXPECT_FALSE(p.events);
+    EXPECT_EQ(p.error, message);
+  }
 }
 
 TEST(Options, HeadlessFlags) {
@@ -162,11 +215,13 @@ TEST(Options, WrongFlagsAreNamed) {
       {{"--headless", "--scale", "2"}, "--scale"},  // window only
       {{"--headless", "--fullscreen"}, "--fullscreen"},
       {{"--scale", "9"}, "--scale"},
+      {{"--headless", "--seed", "\x1B[2J\x07"}, "--seed wants a whole number, not '\\x1B[2J\\x07'"},
   };
   for (const Case& c : cases) {
     std::string error;
     EXPECT_FALSE(ParseArgs(c.args, error)) << c.named;
     EXPECT_NE(error.find(c.named), std::string::npos) << error;
+    for (char ch : error) EXPECT_TRUE(ch >= 0x20 && ch < 0x7F) << error;
   }
 }
 

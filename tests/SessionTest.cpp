@@ -122,16 +122,13 @@ TEST(SessionTest, TwoPlayerGamePlayedToItsEnd) {
   EXPECT_EQ(state["msgLines"][8], "Game Over");
   EXPECT_EQ(Sounds(state, "SNDCREDIT"), 2);
   EXPECT_EQ(Sounds(state, "SNDMISS"), first.finalP1 + first.finalP2);  // every point of either player
-  // The winner beats the empty two-player table; if the game asked for initials, they are there.
+  // The winner beats the empty two-player table, so the game asks for initials and stores them.
+  EXPECT_TRUE(first.initialsAsked);
   const auto& top = state["hiScores2P"][0];
-  if (first.initialsAsked) {
-    EXPECT_EQ(top["initials"], "ABC");
-    EXPECT_EQ(top["score"], std::max(first.finalP1, first.finalP2));
-    EXPECT_EQ(top["otherScore"], std::min(first.finalP1, first.finalP2));
-  } else {
-    EXPECT_EQ(top["initials"], "...");
-    EXPECT_EQ(top["score"], 0);
-  }
+  EXPECT_EQ(top["initials"], "ABC");
+  EXPECT_EQ(top["score"], std::max(first.finalP1, first.finalP2));
+  EXPECT_EQ(top["otherScore"], std::min(first.finalP1, first.finalP2));
+  EXPECT_EQ(state["hiScores2P"][1]["initials"], "...");
 
   const Session again = Play(1, kTwoPlayerScript, 3600 * 1000);
   EXPECT_EQ(again.endMs, first.endMs);
@@ -169,37 +166,70 @@ TEST(SessionTest, CoinOnePlayerGameGameOverAndBackToTheAttractMode) {
   EXPECT_NE(other.endMs, first.endMs);  // the seed decides the game
 }
 
+// Plays the script (a coin and a one-player game before it) until the program ends or the clock
+// reaches runMs; returns when the program ended (-1: it did not) and when the attract mode or the
+// prompt ran again after 5 s.
+struct EscRun {
+  std::int64_t exitedAt = -1;
+  std::int64_t backInAttract = -1;
+};
+EscRun RunEscScript(const std::string& keys, std::int64_t runMs) {
+  HeadlessOptions options;
+  options.script = ParseOrFail("500 tap Q\n1000 tap 1\n" + keys);
+  options.runMs = runMs;
+  HeadlessMachine platform(options);
+  frmRallex game(platform);
+  EscRun out;
+  platform.SetSleepHook([&] {
+    if (out.backInAttract < 0 && platform.NowMs() > 5000 && platform.Passes(LoopId::DemoLoop) > 0 &&
+        game.numPlayers == 0) {
+      out.backInAttract = platform.NowMs();
+    }
+  });
+  try {
+    game.Form_Load();
+    out.exitedAt = platform.NowMs();
+  } catch (const RunEnded&) {
+  }
+  return out;
+}
+
+std::string At(std::int64_t ms, const char* action) { return std::to_string(ms) + " " + action + " Esc\n"; }
+
 TEST(SessionTest, EscHeldToAbandonAGameDoesNotEndTheProgram) {
   // A real press lasts a tenth of a second or so; the game is abandoned at its first poll and
   // the program must go on in the attract mode, not end on the same press. A second press in
-  // the attract mode then ends it, as everywhere outside a rally.
-  HeadlessOptions options;
-  options.script = ParseOrFail(
-      "500 tap Q\n"
-      "1000 tap 1\n"
-      "5000 down Esc\n"
-      "5150 up Esc\n"
-      "7000 tap Esc\n");
-  options.runMs = 9000;
-  HeadlessMachine platform(options);
-  frmRallex game(platform);
-  std::int64_t backInAttract = -1;
-  platform.SetSleepHook([&] {
-    if (backInAttract < 0 && platform.NowMs() > 5000 && platform.Passes(LoopId::DemoLoop) > 0 && game.numPlayers == 0) {
-      backInAttract = platform.NowMs();
-    }
-  });
-  bool exited = false;
-  try {
-    game.Form_Load();
-    exited = true;
-  } catch (const RunEnded&) {
+  // the attract mode then ends it, as everywhere outside a rally. The same when the key repeats
+  // while it is held (the window delivers the repeats as further key-downs).
+  for (const bool repeats : {false, true}) {
+    const EscRun run =
+        RunEscScript(At(5000, "down") + (repeats ? At(5100, "down") : "") + At(5150, "up") + At(7000, "tap"), 9000);
+    EXPECT_GT(run.backInAttract, 5000);
+    EXPECT_LT(run.backInAttract, 5300);
+    EXPECT_GE(run.exitedAt, 7000) << "the Esc that abandoned the game also ended the program";
+    EXPECT_LT(run.exitedAt, 7100);
   }
-  ASSERT_TRUE(exited);
-  EXPECT_GT(backInAttract, 5000);
-  EXPECT_LT(backInAttract, 5300);
-  EXPECT_GE(platform.NowMs(), 7000) << "the Esc that abandoned the game also ended the program";
-  EXPECT_LT(platform.NowMs(), 7100);
+}
+
+TEST(SessionTest, SecondEscAfterAbandoningEndsTheProgram) {
+  // The second press may come at any moment after the first one was let go, also within the
+  // pass in which it was let go, and as a tap; it ends the program at once. The first press
+  // falls at every offset within a pass of the rally loop.
+  for (int offset = 0; offset < 10; ++offset) {
+    const std::int64_t press = 5000 + offset;
+    for (const int gap : {0, 3, 7, 9, 10, 20, 100}) {
+      for (const bool heldFirst : {true, false}) {
+        for (const char* second : {"down", "tap"}) {
+          std::string keys = heldFirst ? At(press, "down") + At(press + 150, "up") : At(press, "tap");
+          const std::int64_t again = press + (heldFirst ? 150 : 10) + gap;
+          keys += At(again, second);
+          const EscRun run = RunEscScript(keys, 9000);
+          EXPECT_GE(run.exitedAt, again) << keys;
+          EXPECT_LT(run.exitedAt, again + 1000) << keys << " -- the second Esc did not end the program";
+        }
+      }
+    }
+  }
 }
 
 // ---- The command line ----
@@ -267,13 +297,11 @@ TEST_F(CommandLineTest, TwoPlayerSessionIsTheSameEveryTime) {
   EXPECT_EQ(state["numPlayers"], 0);
   EXPECT_EQ(state["credits"], 0);
   EXPECT_EQ(state["msgLines"][8], "Game Over");
+  // The winner's 6-2 beats the empty table: the initials typed after the game are stored.
   const auto& top = state["hiScores2P"][0];
-  if (top["initials"] == "ABC") {
-    EXPECT_EQ(top["score"], 6);
-    EXPECT_EQ(top["otherScore"], 2);
-  } else {
-    EXPECT_EQ(top["initials"], "...");
-  }
+  EXPECT_EQ(top["initials"], "ABC");
+  EXPECT_EQ(top["score"], 6);
+  EXPECT_EQ(top["otherScore"], 2);
 }
 
 }  // namespace

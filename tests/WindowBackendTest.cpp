@@ -3,6 +3,12 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#if !defined(_WIN32)
+#include <sys/resource.h>
+#endif
+
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -244,6 +250,21 @@ TEST(StartScale, LargestUpToFourThatFitsTheDesktop) {
   EXPECT_EQ(StartScale(0, 0, 0), 1);      // desktop unknown
 }
 
+TEST(StartScale, TheWindowManagersFrameFitsTooAndIsCentred) {
+  // 4x is 956 high: on 1280 x 1024 with a panel of 40 it fits, but not with a title bar of 30.
+  const DesktopRect usable{0, 40, 1280, 984};
+  EXPECT_EQ(PlaceWindow(usable, Borders{}).scale, 4);
+  const WindowPlace p = PlaceWindow(usable, Borders{30, 2, 2, 2});
+  EXPECT_EQ(p.scale, 3);                      // 957 x 717
+  EXPECT_EQ(p.x - 2, (1280 - 961) / 2);       // the frame's left edge
+  EXPECT_EQ(p.y - 30, 40 + (984 - 749) / 2);  // the title bar's top, below the panel
+  // Not even 1x fits: the frame's top left stays on the desktop.
+  const WindowPlace tiny = PlaceWindow(DesktopRect{100, 50, 300, 200}, Borders{20, 1, 1, 1});
+  EXPECT_EQ(tiny.scale, 1);
+  EXPECT_EQ(tiny.x, 101);
+  EXPECT_EQ(tiny.y, 70);
+}
+
 TEST(StartScale, AnAskedScaleIsKept) {
   EXPECT_EQ(StartScale(8, 640, 480), 8);
   EXPECT_EQ(StartScale(1, 3840, 2160), 1);
@@ -366,6 +387,17 @@ TEST(Screenshot, NamedByDateAndTimeWithoutOverwriting) {
   EXPECT_EQ(third, tmp.Dir() + "quillmarsh-rall-2026-12-07-201503-3.png");
   EXPECT_TRUE(std::filesystem::exists(first));
   EXPECT_TRUE(std::filesystem::exists(second));
+#if !defined(_WIN32)
+  // In a directory others can write to, names taken by links are passed over, and nothing is
+  // written through them.
+  std::ofstream(tmp.path / "victim") << "keep";
+  std::filesystem::create_symlink(tmp.path / "made-elsewhere", tmp.Dir() + "quillmarsh-rall-2026-12-07-201503-4.png");
+  std::filesystem::create_symlink(tmp.path / "victim", tmp.Dir() + "quillmarsh-rall-2026-12-07-201503-5.png");
+  EXPECT_EQ(SaveScreenshot(tmp.Dir(), TestFrame(), 1, When(), error),
+            tmp.Dir() + "quillmarsh-rall-2026-12-07-201503-6.png");
+  EXPECT_FALSE(std::filesystem::exists(tmp.path / "made-elsewhere"));
+  EXPECT_EQ(std::filesystem::file_size(tmp.path / "victim"), 4u);
+#endif
 }
 
 TEST(Screenshot, ThePlayfieldAtTheShownScaleNearestNeighbour) {
@@ -406,6 +438,67 @@ TEST(Screenshot, FailuresAreReportedNotHidden) {
   error.clear();
   EXPECT_TRUE(SaveScreenshot(tmp.Dir() + "file/", TestFrame(), 1, When(), error).empty());
   EXPECT_FALSE(error.empty());
+#if !defined(_WIN32)
+  // A disk that fills up half-way: no half-written file is left behind.
+  const std::string dir = tmp.Dir() + "full/";
+  std::filesystem::create_directories(dir);
+  rlimit old{};
+  getrlimit(RLIMIT_FSIZE, &old);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = old;
+  small.rlim_cur = 2000;
+  setrlimit(RLIMIT_FSIZE, &small);
+  error.clear();
+  const std::string path = SaveScreenshot(dir, TestFrame(), 8, When(), error);
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_TRUE(path.empty());
+  EXPECT_NE(error.find("full/quillmarsh-rall-2026-12-07-201503.png: "), std::string::npos) << error;
+  EXPECT_TRUE(std::filesystem::is_empty(dir));
+#endif
+}
+
+TEST(Screenshot, WrittenOnAThreadOfItsOwnAndReportedWhenComplete) {
+  TempDir tmp;
+  struct Done {
+    std::string path;
+    std::string error;
+    int w = 0;
+    int h = 0;
+  };
+  std::vector<Done> done;
+  {
+    ScreenshotWriter writer([&](const std::string& path, const std::string& error) {
+      Done d{path, error};
+      // Whole by the time it is reported: the header's size, and the end chunk last.
+      std::ifstream in(path, std::ios::binary);
+      std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      if (bytes.size() > 24 && bytes.ends_with(std::string("IEND\xae\x42\x60\x82", 8))) {
+        auto word = [&](std::size_t at) {
+          int v = 0;
+          for (std::size_t i = at; i < at + 4; ++i) v = v * 256 + static_cast<unsigned char>(bytes[i]);
+          return v;
+        };
+        d.w = word(16);
+        d.h = word(20);
+      }
+      done.push_back(d);
+    });
+    // 7975 x 5975, the picture on an 8000 x 6000 window: it takes the window no time.
+    const auto start = std::chrono::steady_clock::now();
+    writer.Save(tmp.Dir(), TestFrame(), 25, When());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
+    writer.Save(tmp.Dir(), Frame{}, 1, When());
+    writer.Save(tmp.Dir(), TestFrame(), 1, When());
+  }  // the writer finishes what it was asked for
+  ASSERT_EQ(done.size(), 3u);
+  EXPECT_EQ(done[0].path, tmp.Dir() + "quillmarsh-rall-2026-12-07-201503.png");
+  EXPECT_EQ(done[0].w, 7975);
+  EXPECT_EQ(done[0].h, 5975);
+  EXPECT_TRUE(done[1].path.empty());
+  EXPECT_FALSE(done[1].error.empty());
+  EXPECT_EQ(done[2].path, tmp.Dir() + "quillmarsh-rall-2026-12-07-201503-2.png");
+  EXPECT_EQ(done[2].w, 319);
 }
 
 }  // namespace qr

@@ -17,7 +17,7 @@ int RunHeadless(const Options& options) {
   if (!options.script.empty()) {
     std::ifstream in(options.script);
     if (!in) {
-      std::fprintf(stderr, "quillmarsh-rall: cannot read the script %s\n", options.script.c_str());
+      std::fprintf(stderr, "quillmarsh-rall: cannot read the script %s\n", Printable(options.script).c_str());
       return 2;
     }
     std::string error;

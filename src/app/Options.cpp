@@ -3,6 +3,8 @@
 #include <charconv>
 #include <string_view>
 
+#include "platform/headless/Script.hpp"
+
 namespace qr {
 
 namespace {
@@ -75,7 +77,7 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, std::stri
       std::uint64_t seed = 0;
       if (!value(v)) return std::nullopt;
       if (!ParseUnsigned(v, seed)) {
-        error = "--seed wants a whole number, not '" + std::string(v) + "'";
+        error = "--seed wants a whole number, not " + Quoted(v);
         return std::nullopt;
       }
       o.seed = seed;
@@ -90,7 +92,7 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, std::stri
       int scale = 0;
       if (!value(v)) return std::nullopt;
       if (!ParseUnsigned(v, scale) || scale < 1 || scale > 8) {
-        error = "--scale wants a whole number from 1 to 8, not '" + std::string(v) + "'";
+        error = "--scale wants a whole number from 1 to 8, not " + Quoted(v);
         return std::nullopt;
       }
       o.scale = scale;
@@ -109,14 +111,14 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, std::stri
       std::int64_t ms = 0;
       if (!value(v)) return std::nullopt;
       if (!ParseUnsigned(v, ms) || ms < 0) {
-        error = "--run-ms wants a whole number of milliseconds, not '" + std::string(v) + "'";
+        error = "--run-ms wants a whole number of milliseconds, not " + Quoted(v);
         return std::nullopt;
       }
       o.runMs = ms;
       headlessOnly = true;
       headlessFlag = arg;
     } else {
-      error = "unknown option '" + std::string(arg) + "' (see --help)";
+      error = "unknown option " + Quoted(arg) + " (see --help)";
       return std::nullopt;
     }
   }

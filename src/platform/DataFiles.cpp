@@ -32,12 +32,14 @@ DataFiles::DataFiles(std::string directory) : dir_(std::move(directory)) {
   if (!dir_.empty() && dir_.back() != '/' && dir_.back() != '\\') dir_ += kSeparator;
 }
 
-// New files left beside it by a game that died while saving are removed first.
+// New files left beside it by a game that died while saving are removed first, also those of
+// the copy NAME.bad that the game keeps of a broken file.
 LoadedFile DataFiles::Load(const std::string& name, std::size_t limit) const {
   LoadedFile out;
   if (dir_.empty()) return out;
   const std::string path = PathOf(dir_, name);
   RemoveStaleTempFiles(path);
+  RemoveStaleTempFiles(path + ".bad");
   FileRead file = ReadDataFile(path, limit);
   switch (file.status) {
     case FileRead::Status::Ok:

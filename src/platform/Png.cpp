@@ -1,10 +1,10 @@
 #include "platform/Png.hpp"
 
 #include <png.h>
+#include <zlib.h>
 
 #include <cerrno>
 #include <csetjmp>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -20,6 +20,40 @@ void OnPngError(png_structp png, png_const_charp message) {
 
 void OnPngWarning(png_structp, png_const_charp) {}
 
+// The writer in a function of its own: nothing with a destructor lives across the setjmp.
+bool WriteRows(png_structp png, png_infop info, std::FILE* file, const std::uint32_t* rgb, int pictureWidth,
+               int pictureHeight, int scale, PngPacking packing, std::vector<png_byte>& row) {
+  if (setjmp(png_jmpbuf(png)) != 0) return false;
+  const int width = pictureWidth * scale;
+  png_init_io(png, file);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(pictureHeight * scale), 8,
+               PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  if (packing == PngPacking::Fast) {
+    // A scaled picture repeats each row, and the game's pictures are mostly runs of one colour:
+    // "up" turns every repeated row into zeros, and zlib's run-length strategy packs runs about
+    // as fast as it copies (a fifth of the time of level 9 at 2552 x 1912, under twice the size).
+    png_set_compression_level(png, Z_BEST_SPEED);
+    png_set_compression_strategy(png, Z_RLE);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
+  } else {
+    png_set_compression_level(png, 9);
+  }
+  png_write_info(png, info);
+  for (int y = 0; y < pictureHeight; ++y) {
+    const std::uint32_t* units = rgb + static_cast<std::size_t>(y) * pictureWidth;
+    for (int x = 0; x < width; ++x) {
+      const std::uint32_t c = units[x / scale];
+      png_byte* p = &row[static_cast<std::size_t>(x) * 3];
+      p[0] = static_cast<png_byte>(c >> 16);
+      p[1] = static_cast<png_byte>(c >> 8);
+      p[2] = static_cast<png_byte>(c);
+    }
+    for (int k = 0; k < scale; ++k) png_write_row(png, row.data());
+  }
+  png_write_end(png, nullptr);
+  return true;
+}
+
 }  // namespace
 
 bool WritePng(const std::string& path, const Surface& surface, int scale, std::string& error) {
@@ -30,53 +64,40 @@ bool WritePng(const std::string& path, const Surface& surface, int scale, std::s
 
 bool WritePng(const std::string& path, const std::uint32_t* rgb, int pictureWidth, int pictureHeight, int scale,
               std::string& error) {
-  if (scale < 1) scale = 1;
-  const int width = pictureWidth * scale;
-  const int height = pictureHeight * scale;
-  std::vector<png_byte> rows(static_cast<std::size_t>(width) * height * 3);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      const std::uint32_t c = rgb[static_cast<std::size_t>(y / scale) * pictureWidth + x / scale];
-      png_byte* p = &rows[(static_cast<std::size_t>(y) * width + x) * 3];
-      p[0] = static_cast<png_byte>(c >> 16);
-      p[1] = static_cast<png_byte>(c >> 8);
-      p[2] = static_cast<png_byte>(c);
-    }
-  }
-
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) {
     error = path + ": " + std::strerror(errno);
     return false;
   }
+  const bool written = WritePng(file, rgb, pictureWidth, pictureHeight, scale, PngPacking::Small, error);
+  if (std::fclose(file) != 0 && written) {
+    error = path + ": " + std::strerror(errno);
+    return false;
+  }
+  if (!written) error = path + ": " + error;
+  return written;
+}
+
+bool WritePng(std::FILE* file, const std::uint32_t* rgb, int pictureWidth, int pictureHeight, int scale,
+              PngPacking packing, std::string& error) {
+  if (scale < 1) scale = 1;
   std::string pngError;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &pngError, OnPngError, OnPngWarning);
   png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
   if (png == nullptr || info == nullptr) {
     png_destroy_write_struct(&png, &info);
-    std::fclose(file);
-    error = path + ": cannot start the PNG writer";
+    error = "cannot start the PNG writer";
     return false;
   }
-  if (setjmp(png_jmpbuf(png)) != 0) {
-    png_destroy_write_struct(&png, &info);
-    std::fclose(file);
-    error = path + ": " + pngError;
-    return false;
-  }
-  png_init_io(png, file);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8, PNG_COLOR_TYPE_RGB,
-               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_set_compression_level(png, 9);
-  png_write_info(png, info);
-  for (int y = 0; y < height; ++y) png_write_row(png, &rows[static_cast<std::size_t>(y) * width * 3]);
-  png_write_end(png, nullptr);
+  std::vector<png_byte> row(static_cast<std::size_t>(pictureWidth) * scale * 3);
+  const bool written = WriteRows(png, info, file, rgb, pictureWidth, pictureHeight, scale, packing, row);
   png_destroy_write_struct(&png, &info);
-  if (std::fclose(file) != 0) {
-    error = path + ": " + std::strerror(errno);
+  if (written && std::fflush(file) != 0) {
+    error = std::strerror(errno);
     return false;
   }
-  return true;
+  if (!written) error = pngError;
+  return written;
 }
 
 }  // namespace qr

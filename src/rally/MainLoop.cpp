@@ -24,8 +24,16 @@ void frmRallex::MainLoop() {
       } else {
         // The Esc that abandons the game must not end the program as well: the attract loop
         // polls Esc again a few milliseconds later, while the key is still held. Wait until it
-        // is let go.
-        while (GetAsyncKeyState(27) != 0 && !exitRequested) {
+        // is let go. A press seen here is a new one (the keyboard's repeat is none): the key was
+        // let go and pressed again between two polls, which is the second Esc, and that ends
+        // the program, as Esc does outside a rally.
+        for (;;) {
+          const std::int16_t esc = GetAsyncKeyState(27);
+          if (esc == 0 || exitRequested) break;
+          if ((esc & 1) != 0) {
+            exitRequested = true;
+            break;
+          }
           DoEvents();
           Sleep(slp);
         }

@@ -122,9 +122,12 @@ int main(int argc, char** argv) {
   std::int64_t passes = 0;
   std::int64_t games[3] = {0, 0, 0};
   std::int16_t lastPlayers = 0;
-  std::int64_t nextHour = 3600 * 1000;
-  std::vector<std::int64_t> hourlyBlocks;
-  std::vector<std::size_t> hourlyTexts;
+  // The heap is counted every ten virtual minutes, so that the hour of make test gives several
+  // counts to compare.
+  constexpr std::int64_t kSampleMs = 600 * 1000;
+  std::int64_t nextSample = kSampleMs;
+  std::vector<std::int64_t> sampleBlocks;
+  std::vector<std::size_t> sampleTexts;
   std::string failure;
   platform.SetSleepHook([&] {
     const std::int64_t now = platform.NowMs();
@@ -150,11 +153,11 @@ int main(int argc, char** argv) {
         held.emplace_back(now + 20 + roll(rng) * 3, vk);
       }
     }
-    if (now >= nextHour) {
-      nextHour += 3600 * 1000;
+    if (now >= nextSample) {
+      nextSample += kSampleMs;
       platform.ClearSounds();
-      hourlyBlocks.push_back(liveBlocks);
-      hourlyTexts.push_back(platform.surface().TextFont().CachedTexts());
+      sampleBlocks.push_back(liveBlocks);
+      sampleTexts.push_back(platform.surface().TextFont().CachedTexts());
     }
   });
 
@@ -176,25 +179,28 @@ int main(int argc, char** argv) {
       "soak seed %llu: %.2f virtual hours, %lld passes, %d program runs, %lld one-player and %lld two-player games\n",
       static_cast<unsigned long long>(seed), static_cast<double>(platform.NowMs()) / 3600000.0,
       static_cast<long long>(passes), sessions, static_cast<long long>(games[1]), static_cast<long long>(games[2]));
-  for (std::size_t h = 0; h < hourlyBlocks.size(); ++h) {
-    std::printf("  after hour %zu: %lld live heap blocks, %zu texts kept by the font\n", h + 1,
-                static_cast<long long>(hourlyBlocks[h]), hourlyTexts[h]);
+  for (std::size_t i = 0; i < sampleBlocks.size(); ++i) {
+    if (i > 0 && (i + 1) % 6 != 0 && i + 1 != sampleBlocks.size()) continue;  // the first, every hour, the last
+    std::printf("  after %zu min: %lld live heap blocks, %zu texts kept by the font\n", (i + 1) * 10,
+                static_cast<long long>(sampleBlocks[i]), sampleTexts[i]);
   }
   if (!failure.empty()) {
     std::fprintf(stderr, "soak: invariant broken: %s\n", failure.c_str());
     return 1;
   }
-  // After the first hour the heap may grow only by the texts the font keeps (a few blocks each,
+  // After the first count the heap may grow only by the texts the font keeps (a few blocks each,
   // and each of its caches is emptied at 8192 texts): anything else growing is a leak.
-  if (hourlyBlocks.size() >= 2) {
-    const std::int64_t grown = hourlyBlocks.back() - hourlyBlocks.front();
-    const auto texts = static_cast<std::int64_t>(hourlyTexts.back()) - static_cast<std::int64_t>(hourlyTexts.front());
-    if (grown > 3 * std::max<std::int64_t>(texts, 0) + 100) {
-      std::fprintf(stderr, "soak: live heap blocks grew from %lld to %lld with only %lld more texts kept\n",
-                   static_cast<long long>(hourlyBlocks.front()), static_cast<long long>(hourlyBlocks.back()),
-                   static_cast<long long>(texts));
-      return 1;
-    }
+  if (sampleBlocks.size() < 2) {
+    std::fprintf(stderr, "soak: too short to compare the heap (it is counted every 10 virtual minutes)\n");
+    return 1;
+  }
+  const std::int64_t grown = sampleBlocks.back() - sampleBlocks.front();
+  const auto texts = static_cast<std::int64_t>(sampleTexts.back()) - static_cast<std::int64_t>(sampleTexts.front());
+  if (grown > 3 * std::max<std::int64_t>(texts, 0) + 100) {
+    std::fprintf(stderr, "soak: live heap blocks grew from %lld to %lld with only %lld more texts kept\n",
+                 static_cast<long long>(sampleBlocks.front()), static_cast<long long>(sampleBlocks.back()),
+                 static_cast<long long>(texts));
+    return 1;
   }
   return 0;
 }

@@ -2,36 +2,92 @@
 
 #include <charconv>
 #include <map>
-#include <sstream>
 
 namespace qr {
 
 namespace {
 
-bool ParseNumber(const std::string& text, std::int64_t& value) {
+constexpr const char* kKeyNames =
+    "Esc (or Escape), Enter, Backspace, Space, Left, Right, Up, Down, Semicolon, A-Z, 0-9, vk:1 to vk:255";
+constexpr const char* kActionNames = "down, up, tap, focus-lost, close";
+
+bool ParseNumber(std::string_view text, std::int64_t& value) {
   if (text.empty()) return false;
   const char* end = text.data() + text.size();
   auto [ptr, ec] = std::from_chars(text.data(), end, value);
   return ec == std::errc() && ptr == end && value >= 0;
 }
 
+std::string Lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
+// The words of a line, up to a '#'.
+std::vector<std::string_view> Words(std::string_view line) {
+  if (auto hash = line.find('#'); hash != std::string_view::npos) line = line.substr(0, hash);
+  std::vector<std::string_view> words;
+  std::size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && IsBlank(line[i])) ++i;
+    const std::size_t start = i;
+    while (i < line.size() && !IsBlank(line[i])) ++i;
+    if (i > start) words.push_back(line.substr(start, i - start));
+  }
+  return words;
+}
+
 }  // namespace
+
+std::string Printable(std::string_view text) {
+  static const char* const hex = "0123456789ABCDEF";
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == '\'' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c >= 0x20 && c < 0x7F) {
+      out += static_cast<char>(c);
+    } else {
+      out += "\\x";
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return out;
+}
+
+std::string Quoted(std::string_view text) {
+  constexpr std::size_t kShown = 32;
+  std::string out = "'" + Printable(text.substr(0, kShown)) + "'";
+  if (text.size() > kShown) out += "... (" + std::to_string(text.size()) + " bytes)";
+  return out;
+}
 
 int KeyNameToVk(const std::string& name) {
   static const std::map<std::string, int> named = {
-      {"Esc", 27}, {"Enter", 13}, {"Backspace", 8}, {"Space", 32},      {"Left", 37},
-      {"Up", 38},  {"Right", 39}, {"Down", 40},     {"Semicolon", 186},
+      {"esc", 27},  {"escape", 27}, {"enter", 13}, {"backspace", 8}, {"space", 32},
+      {"left", 37}, {"up", 38},     {"right", 39}, {"down", 40},     {"semicolon", 186},
   };
-  if (auto it = named.find(name); it != named.end()) return it->second;
-  if (name.size() == 1) {
-    const char c = name[0];
-    if (c >= 'A' && c <= 'Z') return c;
+  const std::string lower = Lower(name);
+  if (auto it = named.find(lower); it != named.end()) return it->second;
+  if (lower.size() == 1) {
+    const char c = lower[0];
+    if (c >= 'a' && c <= 'z') return c - 'a' + 'A';
     if (c >= '0' && c <= '9') return c;
     return 0;
   }
-  if (name.rfind("vk:", 0) == 0) {
+  if (lower.rfind("vk:", 0) == 0) {
     std::int64_t code = 0;
-    if (ParseNumber(name.substr(3), code) && code >= 1 && code <= 255) return static_cast<int>(code);
+    if (ParseNumber(std::string_view(lower).substr(3), code) && code >= 1 && code <= 255) {
+      return static_cast<int>(code);
+    }
   }
   return 0;
 }
@@ -43,44 +99,60 @@ std::optional<std::vector<ScriptEvent>> ParseScript(std::istream& in, const std:
       {"close", ScriptEvent::Action::Close},
   };
   std::vector<ScriptEvent> events;
-  std::string text;
+  std::vector<char> buffer(kScriptMaxLine + 1);
+  std::int64_t bytes = 0;
   int lineNo = 0;
   std::int64_t last = 0;
   auto fail = [&](const std::string& why) {
-    error = name + ":" + std::to_string(lineNo) + ": " + why;
+    error = Printable(name) + ":" + std::to_string(lineNo) + ": " + why;
     return std::nullopt;
   };
-  while (std::getline(in, text)) {
+  // Line by line, never more than a line's limit at once, so that an endless input without
+  // line ends (/dev/zero) is refused at once and one with them after 16 MiB.
+  for (;;) {
+    in.getline(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    if (in.bad()) break;
+    const std::streamsize got = in.gcount();
+    if (got == 0 && in.eof()) break;
     ++lineNo;
-    if (auto hash = text.find('#'); hash != std::string::npos) text.erase(hash);
-    std::istringstream words(text);
-    std::vector<std::string> parts;
-    for (std::string w; words >> w;) parts.push_back(w);
-    if (parts.empty()) continue;
+    if (in.fail() && !in.eof()) return fail("too long (more than " + std::to_string(kScriptMaxLine) + " bytes)");
+    bytes += got;
+    if (bytes > kScriptMaxBytes) return fail("the script is longer than 16 MiB");
+    std::string_view text(buffer.data(), static_cast<std::size_t>(got) - (in.eof() ? 0 : 1));
+    if (lineNo == 1 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // a UTF-8 byte-order mark
 
-    ScriptEvent ev;
-    ev.line = lineNo;
-    if (!ParseNumber(parts[0], ev.ms)) return fail("'" + parts[0] + "' is not a time in milliseconds");
-    if (ev.ms < last) return fail("time " + parts[0] + " is earlier than the line before");
-    last = ev.ms;
-    if (parts.size() < 2) return fail("an action is missing");
-    auto action = actions.find(parts[1]);
-    if (action == actions.end()) return fail("unknown action '" + parts[1] + "'");
-    ev.action = action->second;
-    const bool wantsKey = ev.action == ScriptEvent::Action::Down || ev.action == ScriptEvent::Action::Up ||
-                          ev.action == ScriptEvent::Action::Tap;
-    if (wantsKey) {
-      if (parts.size() < 3) return fail("'" + parts[1] + "' needs a key");
-      if (parts.size() > 3) return fail("unexpected '" + parts[3] + "'");
-      ev.vk = KeyNameToVk(parts[2]);
-      if (ev.vk == 0) return fail("unknown key '" + parts[2] + "'");
-    } else if (parts.size() > 2) {
-      return fail("'" + parts[1] + "' takes no key");
+    const std::vector<std::string_view> parts = Words(text);
+    if (!parts.empty()) {
+      ScriptEvent ev;
+      ev.line = lineNo;
+      if (!ParseNumber(parts[0], ev.ms)) return fail(Quoted(parts[0]) + " is not a time in milliseconds");
+      if (ev.ms < last) return fail("time " + Quoted(parts[0]) + " is earlier than the line before");
+      last = ev.ms;
+      if (parts.size() < 2) return fail("an action is missing");
+      auto action = actions.find(Lower(parts[1]));
+      if (action == actions.end()) {
+        return fail("unknown action " + Quoted(parts[1]) + " (actions: " + kActionNames + ")");
+      }
+      ev.action = action->second;
+      const bool wantsKey = ev.action == ScriptEvent::Action::Down || ev.action == ScriptEvent::Action::Up ||
+                            ev.action == ScriptEvent::Action::Tap;
+      if (wantsKey) {
+        if (parts.size() < 3) return fail(Quoted(parts[1]) + " needs a key");
+        if (parts.size() > 3) return fail("unexpected " + Quoted(parts[3]));
+        ev.vk = KeyNameToVk(std::string(parts[2]));
+        if (ev.vk == 0) return fail("unknown key " + Quoted(parts[2]) + " (keys: " + kKeyNames + ")");
+      } else if (parts.size() > 2) {
+        return fail(Quoted(parts[1]) + " takes no key");
+      }
+      if (events.size() == kScriptMaxEvents) {
+        return fail("more than " + std::to_string(kScriptMaxEvents) + " events");
+      }
+      events.push_back(ev);
     }
-    events.push_back(ev);
+    if (in.eof()) break;
   }
   if (in.bad()) {
-    error = name + ": cannot be read";
+    error = Printable(name) + ": cannot be read";
     return std::nullopt;
   }
   return events;

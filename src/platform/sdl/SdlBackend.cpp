@@ -32,10 +32,35 @@ namespace {
 // Switching to and from fullscreen, and the start-up pointer move, may take the focus away for
 // a moment; a loss in this time counts only if the focus has not come back when it is over.
 constexpr std::int64_t kFocusGraceMs = 1000;
+// How long after showing the window its frame is waited for.
+constexpr std::int64_t kFitWaitMs = 1000;
 
 std::int64_t SteadyMs() {
   using namespace std::chrono;
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// A window of the default scale: smaller, and moved, when with the window manager's frame it
+// does not fit the usable part of its display. Some systems know the frame once the window is
+// made; X11 only a moment after it is shown. False while the frame is not known.
+bool FitToDesktop(SDL_Window* window) {
+  const int display = SDL_GetWindowDisplayIndex(window);
+  SDL_Rect usable{};
+  Borders frame;
+  if (display < 0 || SDL_GetDisplayUsableBounds(display, &usable) != 0 ||
+      SDL_GetWindowBordersSize(window, &frame.top, &frame.left, &frame.bottom, &frame.right) != 0 ||
+      frame.top + frame.left + frame.bottom + frame.right == 0) {
+    return false;
+  }
+  const WindowPlace place = PlaceWindow(DesktopRect{usable.x, usable.y, usable.w, usable.h}, frame);
+  int w = 0;
+  int h = 0;
+  SDL_GetWindowSize(window, &w, &h);
+  if (w > Surface::kWidth * place.scale || h > Surface::kHeight * place.scale) {
+    SDL_SetWindowSize(window, Surface::kWidth * place.scale, Surface::kHeight * place.scale);
+    SDL_SetWindowPosition(window, place.x, place.y);
+  }
+  return true;
 }
 
 // The window's host: SDL lives on the thread that called RunWindowed and the game on a thread
@@ -73,10 +98,18 @@ class SdlHost final : public Host {
   void ShowWindow() override {
     OnWindowThread([this] {
       SDL_ShowWindow(window_);
+      if (options_.scale == 0 && !options_.fullscreen) fitUntil_ = SteadyMs() + kFitWaitMs;
       // Without a window manager nobody gives a new window the focus.
       SDL_RaiseWindow(window_);
       SDL_SetWindowInputFocus(window_);
       mustPresent_ = true;
+      if (!keysShown_) {
+        keysShown_ = true;
+        std::puts(
+            "Keys: Q coin, 1/2 start, A/Z (or ;) player 1, Up/Down player 2, Esc leave, F11 fullscreen, "
+            "F12 screenshot");
+        std::fflush(stdout);
+      }
     });
   }
 
@@ -162,6 +195,7 @@ class SdlHost final : public Host {
         while (SDL_PollEvent(&e) != 0) Handle(e);
       }
       if (RunRequests()) return;
+      if (fitUntil_ != 0 && (FitToDesktop(window_) || SteadyMs() > fitUntil_)) fitUntil_ = 0;
       if (pendingLoss_ && SteadyMs() >= graceUntil_) {
         pendingLoss_ = false;
         if ((SDL_GetWindowFlags(window_) & SDL_WINDOW_INPUT_FOCUS) == 0) QueueFocusLoss(InputEvent::Kind::FocusLost);
@@ -169,6 +203,9 @@ class SdlHost final : public Host {
       Present();
     }
   }
+
+  // Waits for the screenshots still being written.
+  void FinishScreenshots() { screenshots_.Finish(); }
 
   const std::string& Failure() const { return failure_; }
   const PassStats& Stats() const { return stats_; }
@@ -345,8 +382,9 @@ class SdlHost final : public Host {
     mustPresent_ = true;
   }
 
+  // The playfield as it is on the screen, written on the screenshot thread; its path is printed
+  // once the file is complete.
   void SaveScreenshotNow() {
-    // The playfield as it is on the screen.
     const std::time_t t = std::time(nullptr);
     std::tm when{};
 #if defined(_WIN32)
@@ -354,8 +392,10 @@ class SdlHost final : public Host {
 #else
     localtime_r(&t, &when);
 #endif
-    std::string error;
-    const std::string path = SaveScreenshot(files_.Location(), shown_, std::max(1, viewport_.scale), when, error);
+    screenshots_.Save(files_.Location(), shown_, std::max(1, viewport_.scale), when);
+  }
+
+  static void ReportScreenshot(const std::string& path, const std::string& error) {
     if (path.empty()) {
       std::fprintf(stderr, "quillmarsh-rall: cannot save the screenshot: %s\n", error.c_str());
     } else {
@@ -477,7 +517,10 @@ class SdlHost final : public Host {
   bool altEnterDown_ = false;
   bool focusLossQueued_ = false;
   std::array<bool, 256> down_{};  // the keys the window has seen go down and not up
+  bool keysShown_ = false;
   std::int64_t graceUntil_ = 0;
+  std::int64_t fitUntil_ = 0;  // until then, the window is fitted to the desktop once its frame is known
+  ScreenshotWriter screenshots_{ReportScreenshot};  // last: the first to finish
 };
 
 }  // namespace
@@ -512,6 +555,9 @@ int RunWindowed(const WindowOptions& options, const std::function<void(Host&)>& 
     SDL_Quit();
     return 1;
   }
+  // Below one pixel a unit the picture cannot be read.
+  SDL_SetWindowMinimumSize(window, Surface::kWidth, Surface::kHeight);
+  if (options.scale == 0 && !options.fullscreen) FitToDesktop(window);
   SDL_ShowCursor(SDL_DISABLE);  // hidden while over the window
 
   int code = 0;
@@ -520,6 +566,8 @@ int RunWindowed(const WindowOptions& options, const std::function<void(Host&)>& 
     std::thread gameThread([&] { host.RunGame(game); });
     host.RunWindowLoop();
     gameThread.join();
+    SDL_HideWindow(window);
+    host.FinishScreenshots();
     if (!host.Failure().empty()) {
       std::fprintf(stderr, "quillmarsh-rall: %s\n", host.Failure().c_str());
       code = 1;

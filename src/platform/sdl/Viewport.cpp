@@ -106,4 +106,14 @@ int StartScale(int requested, int usableW, int usableH) {
   return 1;
 }
 
+WindowPlace PlaceWindow(const DesktopRect& usable, const Borders& frame) {
+  const int roomW = usable.w - frame.left - frame.right;
+  const int roomH = usable.h - frame.top - frame.bottom;
+  WindowPlace p;
+  p.scale = StartScale(0, roomW, roomH);
+  p.x = usable.x + frame.left + std::max(0, (roomW - kW * p.scale) / 2);
+  p.y = usable.y + frame.top + std::max(0, (roomH - kH * p.scale) / 2);
+  return p;
+}
+
 }  // namespace qr

@@ -22,6 +22,30 @@ Viewport FitPlayfield(int areaW, int areaH);
 // window fits the usable part of the desktop (1 when none does).
 int StartScale(int requested, int usableW, int usableH);
 
+// A rectangle of the desktop, and the frame a window manager puts around a window.
+struct DesktopRect {
+  int x = 0;
+  int y = 0;
+  int w = 0;
+  int h = 0;
+};
+struct Borders {
+  int top = 0;
+  int left = 0;
+  int bottom = 0;
+  int right = 0;
+};
+
+// A window of the default scale with its frame on the usable part of the desktop: the largest
+// scale from 1 to 4 whose window, frame and all, fits, and where its client area goes (x, y)
+// for the frame to be centred in the usable part.
+struct WindowPlace {
+  int scale = 1;
+  int x = 0;
+  int y = 0;
+};
+WindowPlace PlaceWindow(const DesktopRect& usable, const Borders& frame);
+
 // A rectangle of playfield units, x0..x1 by y0..y1 inclusive.
 struct UnitRect {
   int x0 = 0;
