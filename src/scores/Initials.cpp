@@ -25,6 +25,7 @@ void frmRallex::CheckForHighScore() {
     player = 2;
   }
 
+  std::int16_t entry = 0;
   for (hiScorePause = 1; hiScorePause <= 5; ++hiScorePause) {
     const int i = hiScorePause;
     // Compared as the 32-bit score, so that a score above the table's range still counts.
@@ -38,6 +39,7 @@ void frmRallex::CheckForHighScore() {
     } else {
       hiScores2P[i] = HiScore2P{enteredInitials, TableScore(candidate), TableScore(other)};
     }
+    entry = hiScorePause;
     break;
   }
 
@@ -46,6 +48,7 @@ void frmRallex::CheckForHighScore() {
   Update();
   DspHighScores();
   SaveHighScores();
+  SaveRecording(entry);
   for (hiScorePause = 1; hiScorePause <= 400; ++hiScorePause) {
     DoEvents();
     Sleep(slp);
