@@ -77,7 +77,7 @@ set -- -o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$apt/sources"
 # As root apt hands downloads to the _apt user, who cannot write under root's home.
 [ "$(id -u)" -eq 0 ] && set -- "$@" -o APT::Sandbox::User=root
 
-if ! apt-get "$@" -qq update >"$apt/update.log" 2>&1; then
+if ! apt-get "$@" -qq --error-on=any update >"$apt/update.log" 2>&1; then
   if ls "$apt/lists/"*Sources* >/dev/null 2>&1; then
     say "install-win64-deps: apt-get update failed (see $apt/update.log); using the lists fetched before"
   else
