@@ -12,7 +12,8 @@ var QR = (function () {
   const recordingLink = document.getElementById('recording');
   const stage = document.getElementById('stage');
   const params = new URLSearchParams(location.search);
-  const qr = { state: '', recording: '', stoppedAt: false, runsEnded: 0, soundsPlayed: [] };
+  // What tests read: the state handed over, the frames painted, the sounds played.
+  const qr = { state: '', recording: '', stoppedAt: false, runsEnded: 0, frames: 0, soundsPlayed: [] };
 
   // ---- The picture: painted at the next animation frame after the game showed a new one.
   let frame = null;
@@ -22,6 +23,7 @@ var QR = (function () {
     if (frame) {
       picture.data.set(frame);
       ctx2d.putImageData(picture, 0, 0);
+      qr.frames++;
     }
   }
   qr.frame = function (view) {
@@ -80,6 +82,7 @@ var QR = (function () {
   };
   // The recording of the run so far: the game hands it over at its next pass.
   qr.wantRecording = false;
+  qr.wantState = false;  // a test asks for the game state
   recordingLink.addEventListener('mousedown', function (e) { e.preventDefault(); });
   recordingLink.addEventListener('click', function (e) {
     e.preventDefault();
@@ -108,6 +111,7 @@ var QR = (function () {
     if (!audio) return;
     audio.decodeAudioData(bytes.buffer).then(function (buffer) { sounds[name] = buffer; }, function () {});
   };
+  qr.soundsReady = function () { return Object.keys(sounds).length; };
   qr.play = function (name) {
     if (voice) {
       try { voice.stop(); } catch (e) { /* already ended */ }

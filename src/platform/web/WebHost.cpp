@@ -24,8 +24,9 @@ EM_JS(int, qr_storage_ok, (), { return QR.storageOk() ? 1 : 0; });
 EM_JS(void, qr_stopped, (), { QR.stopped(); });
 EM_JS(void, qr_fullscreen, (), { QR.toggleFullscreen(); });
 EM_JS(void, qr_screenshot, (), { QR.screenshot(); });
-EM_JS(int, qr_want_recording, (), { return QR.wantRecording ? 1 : 0; });
+EM_JS(int, qr_wants, (), { return (QR.wantRecording ? 1 : 0) | (QR.wantState ? 2 : 0); });
 EM_JS(void, qr_take_recording, (const char* text), { QR.takeRecording(UTF8ToString(text)); });
+EM_JS(void, qr_take_state, (const char* json), { QR.wantState = false; QR.state = UTF8ToString(json); });
 EM_JS(void, qr_recording_on, (int on), { QR.recordingOn(on !== 0); });
 // clang-format on
 
@@ -128,7 +129,10 @@ void WebHost::Pace(std::int64_t gameMs) {
     qr_stopped();
     for (;;) emscripten_sleep(1000);  // halted: the page keeps the picture
   }
-  if (recordingSource_ && qr_want_recording() != 0) qr_take_recording(recordingSource_().c_str());
+  if (const int wants = qr_wants(); wants != 0) {
+    if ((wants & 1) != 0 && recordingSource_) qr_take_recording(recordingSource_().c_str());
+    if ((wants & 2) != 0 && stateSource_) qr_take_state(stateSource_().c_str());
+  }
   const double now = emscripten_get_now();
   if (options_.fast) {
     if (now - lastYield_ >= kFastYieldMs) {

@@ -47,8 +47,10 @@ class WebHost final : public Host {
   void BeginRun();
   // Called at the stop time with the surface, before the game halts for good.
   void OnStop(std::function<void()> fn) { onStop_ = std::move(fn); }
-  // What the page's recording link downloads while the game runs: the input so far.
+  // What the page's recording link downloads while the game runs (the input so far), and the
+  // game state that a test asks for; each handed over at the next sleep.
   void RecordingSource(std::function<std::string()> fn);
+  void StateSource(std::function<std::string()> fn) { stateSource_ = std::move(fn); }
   // After a run: returns once a key is pressed (the key starts nothing in the game).
   void WaitForKey();
 
@@ -64,6 +66,7 @@ class WebHost final : public Host {
   WebOptions options_;
   std::function<void()> onStop_;
   std::function<std::string()> recordingSource_;
+  std::function<std::string()> stateSource_;
   std::vector<std::uint8_t> shownIndices_;
   std::array<std::uint32_t, 256> shownPalette_{};
   std::vector<std::uint8_t> rgba_;  // the picture handed to the canvas

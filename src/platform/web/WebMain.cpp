@@ -86,12 +86,14 @@ int main() {
     {
       qr::Machine machine(host);
       qr::frmRallex game(machine);
+      host.StateSource([&] { return game.StateJson(machine.NowMs(), false, machine.Sounds()); });
       host.OnStop([&] {
         host.ShowFrame(machine.surface());
         qr_state(game.StateJson(machine.NowMs(), false, machine.Sounds()).c_str());
       });
       game.Form_Load();
       host.OnStop({});
+      host.StateSource({});
       qr_state(game.StateJson(machine.NowMs(), true, machine.Sounds()).c_str());
       qr_ended(machine.Recording().c_str());
     }
