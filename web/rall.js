@@ -83,6 +83,7 @@ var QR = (function () {
   // The recording of the run so far: the game hands it over at its next pass.
   qr.wantRecording = false;
   qr.wantState = false;  // a test asks for the game state
+  qr.wantStats = false;  // a measurement asks for the loops' cadence
   recordingLink.addEventListener('mousedown', function (e) { e.preventDefault(); });
   recordingLink.addEventListener('click', function (e) {
     e.preventDefault();

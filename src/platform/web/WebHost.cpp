@@ -24,7 +24,8 @@ EM_JS(int, qr_storage_ok, (), { return QR.storageOk() ? 1 : 0; });
 EM_JS(void, qr_stopped, (), { QR.stopped(); });
 EM_JS(void, qr_fullscreen, (), { QR.toggleFullscreen(); });
 EM_JS(void, qr_screenshot, (), { QR.screenshot(); });
-EM_JS(int, qr_wants, (), { return (QR.wantRecording ? 1 : 0) | (QR.wantState ? 2 : 0); });
+EM_JS(int, qr_wants, (), { return (QR.wantRecording ? 1 : 0) | (QR.wantState ? 2 : 0) | (QR.wantStats ? 4 : 0); });
+EM_JS(void, qr_take_stats, (const char* text), { QR.wantStats = false; QR.stats = UTF8ToString(text); });
 EM_JS(void, qr_take_recording, (const char* text), { QR.takeRecording(UTF8ToString(text)); });
 EM_JS(void, qr_take_state, (const char* json), { QR.wantState = false; QR.state = UTF8ToString(json); });
 EM_JS(void, qr_recording_on, (int on), { QR.recordingOn(on !== 0); });
@@ -123,6 +124,7 @@ void WebHost::SetCaption(const std::string& caption) { qr_caption(caption.c_str(
 // wake-up is made good by the next sleeps, so the game keeps its 100 passes a second.
 void WebHost::Pace(std::int64_t gameMs) {
   now_ = gameMs;
+  stats_.Slept();
   if (options_.stopMs >= 0 && gameMs >= options_.stopMs) {
     options_.stopMs = -1;
     if (onStop_) onStop_();
@@ -132,6 +134,7 @@ void WebHost::Pace(std::int64_t gameMs) {
   if (const int wants = qr_wants(); wants != 0) {
     if ((wants & 1) != 0 && recordingSource_) qr_take_recording(recordingSource_().c_str());
     if ((wants & 2) != 0 && stateSource_) qr_take_state(stateSource_().c_str());
+    if ((wants & 4) != 0) qr_take_stats(stats_.Report().c_str());
   }
   const double now = emscripten_get_now();
   if (options_.fast) {
@@ -214,6 +217,8 @@ std::uint64_t WebHost::RandomSeed() {
   if (options_.seed) return *options_.seed;
   return static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
 }
+
+void WebHost::CountPass(LoopId id) { stats_.Pass(id, static_cast<std::int64_t>(emscripten_get_now())); }
 
 void WebHost::BeginRun() {
   paced_ = false;

@@ -8,6 +8,7 @@
 
 #include "platform/Host.hpp"
 #include "platform/headless/Script.hpp"
+#include "platform/sdl/PassStats.hpp"
 
 namespace qr {
 
@@ -42,6 +43,7 @@ class WebHost final : public Host {
   void RemoveFile(const std::string& name) override;
   std::string FilesLocation() override;
   std::uint64_t RandomSeed() override;
+  void CountPass(LoopId id) override;
 
   // A new run of the game on this page: pacing starts afresh, no key is held, no input waits.
   void BeginRun();
@@ -64,6 +66,7 @@ class WebHost final : public Host {
   void ReleaseAll();
 
   WebOptions options_;
+  PassStats stats_;  // the loops' cadence on the wall clock, for the page's measurements
   std::function<void()> onStop_;
   std::function<std::string()> recordingSource_;
   std::function<std::string()> stateSource_;
