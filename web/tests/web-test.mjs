@@ -200,6 +200,22 @@ await check('losing the focus ends the run; a key starts the next, with the tabl
   await page.close();
 });
 
+await check('without storage the game plays and says so; without WebAssembly the page says so', async () => {
+  for (const [block, running] of [['localStorage', true], ['WebAssembly', false]]) {
+    const page = await browser.newPage();
+    await page.evaluateOnNewDocument((name) => {  // blocked storage throws; a browser without WebAssembly lacks it
+      if (name === 'WebAssembly') delete window.WebAssembly;
+      else Object.defineProperty(window, name, { get() { throw new DOMException('blocked', 'SecurityError'); } });
+    }, block);
+    await page.goto(origin);
+    await sleep(1500);
+    const line = await page.evaluate('document.getElementById("message").textContent');
+    expect(line.includes(block === 'WebAssembly' ? 'WebAssembly' : 'storage'), `no line for ${block}: "${line}"`);
+    expect(await page.evaluate('QR.frames > 0') === running, `the game ${running ? 'did not run' : 'ran'}`);
+    await page.close();
+  }
+});
+
 await browser.close();
 server.close();
 fs.rmSync(tmp, { recursive: true, force: true });
