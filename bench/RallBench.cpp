@@ -7,7 +7,9 @@
 
 #include "../tests/Probe.hpp"
 #include "platform/Png.hpp"
+#include "platform/VirtualKeys.hpp"
 #include "platform/sdl/Screenshot.hpp"
+#include "rally/BallCodes.hpp"
 
 namespace qr {
 namespace {
@@ -24,17 +26,17 @@ void BM_RallyPass(benchmark::State& state) {
   g.movingBall = true;
   std::int16_t step = 5;
   for (auto _ : state) {
-    s.platform.GetAsyncKeyState(27);
-    s.platform.GetAsyncKeyState(65);
-    s.platform.GetAsyncKeyState(90);
-    s.platform.GetAsyncKeyState(186);
-    s.platform.GetAsyncKeyState(38);
-    s.platform.GetAsyncKeyState(40);
+    s.platform.GetAsyncKeyState(vk::kEsc);
+    s.platform.GetAsyncKeyState(vk::kA);
+    s.platform.GetAsyncKeyState(vk::kZ);
+    s.platform.GetAsyncKeyState(vk::kSemicolon);
+    s.platform.GetAsyncKeyState(vk::kUp);
+    s.platform.GetAsyncKeyState(vk::kDown);
     if (g.p1y0 <= 36 || g.p1y1 >= 204) step = static_cast<std::int16_t>(-step);
     g.MoveP1(step);
     g.MoveP2(static_cast<std::int16_t>(-step));
     const std::int16_t r = g.TickBall();
-    if (r == 9 || r == 10) {
+    if (r == kTickPointP1 || r == kTickPointP2) {
       // Keep the ball in play: put it back in the middle without scoring.
       g.missedBall = false;
       RallexProbe::ballX(g) = 160;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "GameKit.hpp"
+#include "rally/BallCodes.hpp"
 
 namespace qr {
 namespace {
@@ -41,11 +42,11 @@ class BallTest : public ::testing::Test {
 
   // A hit on the left paddle by a ball whose y before the step is y (the step goes one up).
   std::int16_t HitLeft(std::int16_t y) {
-    EXPECT_EQ(Step(25, y, -3), 1);
+    EXPECT_EQ(Step(25, y, -3), kTickLeftReturn);
     return g.ballDir;
   }
   std::int16_t HitRight(std::int16_t y) {
-    EXPECT_EQ(Step(294, y, 3), 2);
+    EXPECT_EQ(Step(294, y, 3), kTickRightReturn);
     return g.ballDir;
   }
 
@@ -62,7 +63,7 @@ TEST_F(BallTest, StepsByTheTableOfItsSpeedAndAngle) {
   };
   for (const auto& [speed, dir, dx, dy] : cases) {
     g.ballSpeed = static_cast<std::int16_t>(speed);
-    EXPECT_EQ(Step(160, 120, static_cast<std::int16_t>(dir)), 0);
+    EXPECT_EQ(Step(160, 120, static_cast<std::int16_t>(dir)), kTickNothing);
     EXPECT_EQ(P::ballX(g), 160 + dx) << "speed " << speed << " dir " << dir;
     EXPECT_EQ(P::ballY(g), 120 + dy) << "speed " << speed << " dir " << dir;
     EXPECT_EQ(g.ballDir, dir);
@@ -71,10 +72,10 @@ TEST_F(BallTest, StepsByTheTableOfItsSpeedAndAngle) {
 
 TEST_F(BallTest, ApproachToTheLeftPaddleIsTestedOnlyInsideItsLine) {
   PlaceBall(g, 30, 122, -3);
-  EXPECT_EQ(g.TickBall(), 0);  // x 25: not yet at the line
+  EXPECT_EQ(g.TickBall(), kTickNothing);  // x 25: not yet at the line
   EXPECT_EQ(P::ballX(g), 25);
   EXPECT_EQ(P::ballY(g), 121);
-  EXPECT_EQ(g.TickBall(), 1);  // x 20 < 23: a hit at y 120 on the centre 120, zone 3
+  EXPECT_EQ(g.TickBall(), kTickLeftReturn);  // x 20 < 23: a hit at y 120 on the centre 120, zone 3
   EXPECT_EQ(g.pHitOfs, 3);
   EXPECT_EQ(P::ballX(g), 22);
   EXPECT_EQ(P::ballY(g), 120);
@@ -84,42 +85,42 @@ TEST_F(BallTest, ApproachToTheLeftPaddleIsTestedOnlyInsideItsLine) {
 
 TEST_F(BallTest, PaddleLinesStartAt22And297) {
   // Far from both paddles, so reaching a line is a miss.
-  EXPECT_EQ(g.CheckBallX(23, 200), 0);
+  EXPECT_EQ(g.CheckBallX(23, 200), kBallXNone);
   EXPECT_FALSE(g.missedBall);
-  EXPECT_EQ(g.CheckBallX(296, 200), 0);
+  EXPECT_EQ(g.CheckBallX(296, 200), kBallXNone);
   EXPECT_FALSE(g.missedBall);
-  EXPECT_EQ(g.CheckBallX(22, 200), 5);
+  EXPECT_EQ(g.CheckBallX(22, 200), kBallXLeftMiss);
   EXPECT_TRUE(g.missedBall);
   g.missedBall = false;
-  EXPECT_EQ(g.CheckBallX(297, 200), 6);
+  EXPECT_EQ(g.CheckBallX(297, 200), kBallXRightMiss);
   EXPECT_TRUE(g.missedBall);
   g.missedBall = false;
   // Within reach of the paddles, the same lines are hits.
-  EXPECT_EQ(g.CheckBallX(22, 120), 1);
-  EXPECT_EQ(g.CheckBallX(297, 120), 2);
+  EXPECT_EQ(g.CheckBallX(22, 120), kBallXLeftHit);
+  EXPECT_EQ(g.CheckBallX(297, 120), kBallXRightHit);
   EXPECT_FALSE(g.missedBall);
 }
 
 TEST_F(BallTest, PaddleReachesSixUnitsBeyondItsEnds) {
   // Left paddle 100..140, right paddle 40..80: each side uses its own paddle.
   PlaceP2(g, 60);
-  EXPECT_EQ(g.CheckBallX(20, 146), 1);
+  EXPECT_EQ(g.CheckBallX(20, 146), kBallXLeftHit);
   EXPECT_EQ(g.pHitOfs, 6);
-  EXPECT_EQ(g.CheckBallX(20, 94), 1);
+  EXPECT_EQ(g.CheckBallX(20, 94), kBallXLeftHit);
   EXPECT_EQ(g.pHitOfs, 1);
-  EXPECT_EQ(g.CheckBallX(300, 86), 2);
+  EXPECT_EQ(g.CheckBallX(300, 86), kBallXRightHit);
   EXPECT_EQ(g.pHitOfs, 6);
-  EXPECT_EQ(g.CheckBallX(300, 34), 2);
+  EXPECT_EQ(g.CheckBallX(300, 34), kBallXRightHit);
   EXPECT_EQ(g.pHitOfs, 1);
-  EXPECT_EQ(g.CheckBallX(300, 120), 6);  // in reach of the left paddle, not of the right one
+  EXPECT_EQ(g.CheckBallX(300, 120), kBallXRightMiss);  // in reach of the left paddle, not of the right one
   g.missedBall = false;
-  EXPECT_EQ(g.CheckBallX(20, 147), 5);
+  EXPECT_EQ(g.CheckBallX(20, 147), kBallXLeftMiss);
   g.missedBall = false;
-  EXPECT_EQ(g.CheckBallX(20, 93), 5);
+  EXPECT_EQ(g.CheckBallX(20, 93), kBallXLeftMiss);
   g.missedBall = false;
-  EXPECT_EQ(g.CheckBallX(300, 87), 6);
+  EXPECT_EQ(g.CheckBallX(300, 87), kBallXRightMiss);
   g.missedBall = false;
-  EXPECT_EQ(g.CheckBallX(300, 33), 6);
+  EXPECT_EQ(g.CheckBallX(300, 33), kBallXRightMiss);
 }
 
 TEST_F(BallTest, ReboundZonesSplitThePaddleAndItsReach) {
@@ -131,7 +132,7 @@ TEST_F(BallTest, ReboundZonesSplitThePaddleAndItsReach) {
       g.missedBall = false;
       g.pHitOfs = 0;
       const std::int16_t r = g.CheckBallX(static_cast<std::int16_t>(x), static_cast<std::int16_t>(y));
-      if (r == 1 || r == 2) ++positions[g.pHitOfs];
+      if (r == kBallXLeftHit || r == kBallXRightHit) ++positions[g.pHitOfs];
     }
     EXPECT_EQ(positions, (std::map<int, int>{{1, 11}, {2, 8}, {3, 8}, {4, 8}, {5, 8}, {6, 10}})) << "x " << x;
     // Each boundary belongs to the zone above it.
@@ -148,9 +149,9 @@ TEST_F(BallTest, ReboundZonesSplitThePaddleAndItsReach) {
 TEST_F(BallTest, MissedBallFliesOnPastThePaddleUntilOut) {
   // Paddle 100..140; the ball comes in low at y 160 and misses.
   PlaceBall(g, 30, 159, -4);
-  EXPECT_EQ(g.TickBall(), 0);
+  EXPECT_EQ(g.TickBall(), kTickNothing);
   EXPECT_EQ(P::ballX(g), 25);
-  EXPECT_EQ(g.TickBall(), 0);  // x 20: the miss itself reports nothing
+  EXPECT_EQ(g.TickBall(), kTickNothing);  // x 20: the miss itself reports nothing
   EXPECT_TRUE(g.missedBall);
   EXPECT_EQ(P::ballX(g), 20);
   EXPECT_EQ(P::ballY(g), 161);
@@ -158,44 +159,44 @@ TEST_F(BallTest, MissedBallFliesOnPastThePaddleUntilOut) {
   PlaceP1(g, 165);
   std::vector<int> xs;
   std::int16_t r = 0;
-  while ((r = g.TickBall()) == 0) xs.push_back(P::ballX(g));
+  while ((r = g.TickBall()) == kTickNothing) xs.push_back(P::ballX(g));
   EXPECT_EQ(xs, (std::vector<int>{15, 10, 5, 0, -5}));
-  EXPECT_EQ(r, 10);            // -10 is out on the left: a point for player 2
+  EXPECT_EQ(r, kTickPointP2);  // -10 is out on the left: a point for player 2
   EXPECT_EQ(P::ballX(g), -5);  // the ball is not moved on the step that leaves the field
   EXPECT_TRUE(g.missedBall);   // scoring clears it, not the ball
   std::vector<std::string> sounds = NewSounds();
   EXPECT_EQ(sounds, std::vector<std::string>{"SNDMISS"});  // no paddle sound for the late paddle
 
   // The field ends: -8 and 325 are still in, -9 and 326 out.
-  EXPECT_EQ(g.CheckBallX(-8, 120), 0);
-  EXPECT_EQ(g.CheckBallX(-9, 120), 7);
-  EXPECT_EQ(g.CheckBallX(325, 120), 0);
-  EXPECT_EQ(g.CheckBallX(326, 120), 8);
-  EXPECT_EQ(g.CheckBallX(160, 120), 0);
+  EXPECT_EQ(g.CheckBallX(-8, 120), kBallXNone);
+  EXPECT_EQ(g.CheckBallX(-9, 120), kBallXOutLeft);
+  EXPECT_EQ(g.CheckBallX(325, 120), kBallXNone);
+  EXPECT_EQ(g.CheckBallX(326, 120), kBallXOutRight);
+  EXPECT_EQ(g.CheckBallX(160, 120), kBallXNone);
 }
 
 TEST_F(BallTest, BordersBounceAt37And203) {
   // Speed 1, angle 3 rises by 1 and angle 4 falls by 1.
-  EXPECT_EQ(Step(160, 38, 3), 0);
+  EXPECT_EQ(Step(160, 38, 3), kTickNothing);
   EXPECT_EQ(P::ballY(g), 37);
   EXPECT_EQ(g.ballDir, 4);
   EXPECT_EQ(NewSounds(), std::vector<std::string>{"SNDBORDER"});
-  EXPECT_EQ(Step(160, 39, -3), 0);
+  EXPECT_EQ(Step(160, 39, -3), kTickNothing);
   EXPECT_EQ(P::ballY(g), 38);
   EXPECT_EQ(g.ballDir, -3);
-  EXPECT_EQ(Step(160, 202, -4), 0);
+  EXPECT_EQ(Step(160, 202, -4), kTickNothing);
   EXPECT_EQ(P::ballY(g), 203);
   EXPECT_EQ(g.ballDir, -3);
-  EXPECT_EQ(Step(160, 201, 4), 0);
+  EXPECT_EQ(Step(160, 201, 4), kTickNothing);
   EXPECT_EQ(P::ballY(g), 202);
   EXPECT_EQ(g.ballDir, 4);
   EXPECT_EQ(NewSounds(), std::vector<std::string>{"SNDBORDER"});
   // A step that would cross the border is put back on 37 or 203.
   g.ballSpeed = 3;
-  EXPECT_EQ(Step(160, 40, 1), 0);  // 40 - 5 = 35
+  EXPECT_EQ(Step(160, 40, 1), kTickNothing);  // 40 - 5 = 35
   EXPECT_EQ(P::ballY(g), 37);
   EXPECT_EQ(g.ballDir, 6);
-  EXPECT_EQ(Step(160, 200, -6), 0);  // 200 + 5 = 205
+  EXPECT_EQ(Step(160, 200, -6), kTickNothing);  // 200 + 5 = 205
   EXPECT_EQ(P::ballY(g), 203);
   EXPECT_EQ(g.ballDir, -1);
 }
@@ -203,14 +204,14 @@ TEST_F(BallTest, BordersBounceAt37And203) {
 TEST_F(BallTest, PaddleHitAndBorderInOneStepMirrorTheNewAngle) {
   // Left paddle at the top (36..76): the ball meets it at y 36 in zone 1, then the top border.
   PlaceP1(g, 56);
-  EXPECT_EQ(Step(25, 39, -1), 1);
+  EXPECT_EQ(Step(25, 39, -1), kTickLeftReturn);
   EXPECT_EQ(P::ballX(g), 22);
   EXPECT_EQ(P::ballY(g), 37);
   EXPECT_EQ(g.ballDir, 6);
   EXPECT_EQ(NewSounds(), (std::vector<std::string>{"SNDPADDLE", "SNDBORDER"}));
   // The same at the bottom of the right paddle: zone 6 becomes angle 1, heading left.
   PlaceP2(g, 184);
-  EXPECT_EQ(Step(294, 201, 6), 2);
+  EXPECT_EQ(Step(294, 201, 6), kTickRightReturn);
   EXPECT_EQ(P::ballX(g), 297);
   EXPECT_EQ(P::ballY(g), 203);
   EXPECT_EQ(g.ballDir, -1);
@@ -252,7 +253,7 @@ TEST_F(BallTest, RepeatedHitCountIsSharedByBothSides) {
   EXPECT_EQ(g.infCount, 0);
   // The height before the step counts, not the height of the hit: 122 with angle 2 also
   // meets the paddle at 120, but is a new height.
-  EXPECT_EQ(Step(26, 122, -2), 1);
+  EXPECT_EQ(Step(26, 122, -2), kTickLeftReturn);
   EXPECT_EQ(g.infCount, 0);
 }
 
@@ -282,11 +283,11 @@ TEST_F(BallTest, SoundsDependOnTheMode) {
     EXPECT_EQ(NewSounds(), c.steps ? std::vector<std::string>{"SNDBORDER"} : std::vector<std::string>{});
     PlaceBall(g, -6, 120, -3);
     g.missedBall = true;
-    EXPECT_EQ(g.TickBall(), 10);
+    EXPECT_EQ(g.TickBall(), kTickPointP2);
     EXPECT_EQ(NewSounds(), c.leftOut) << "players " << c.players;
     PlaceBall(g, 323, 120, 3);
     g.missedBall = true;
-    EXPECT_EQ(g.TickBall(), 9);
+    EXPECT_EQ(g.TickBall(), kTickPointP1);
     EXPECT_EQ(NewSounds(), c.rightOut) << "players " << c.players;
   }
 }
@@ -304,9 +305,9 @@ TEST_F(BallTest, BallLeavesNothingBehindAsItFlies) {
     PlaceP2(g, static_cast<std::int16_t>(P::ballY(g) + 10));
     const std::int16_t dirBefore = g.ballDir;
     const std::int16_t r = g.TickBall();
-    ASSERT_TRUE(r == 0 || r == 1 || r == 2) << "step " << step;
-    hits += r != 0 ? 1 : 0;
-    bounces += (r == 0 && dirBefore != g.ballDir) ? 1 : 0;
+    ASSERT_TRUE(r == kTickNothing || r == kTickLeftReturn || r == kTickRightReturn) << "step " << step;
+    hits += r != kTickNothing ? 1 : 0;
+    bounces += (r == kTickNothing && dirBefore != g.ballDir) ? 1 : 0;
     const int bx = P::ballX(g);
     const int by = P::ballY(g);
     ASSERT_GE(by, 37);

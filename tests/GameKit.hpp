@@ -12,21 +12,23 @@
 #include "Probe.hpp"
 #include "platform/Font.hpp"
 #include "platform/Surface.hpp"
+#include "platform/VirtualKeys.hpp"
 
 namespace qr::kit {
 
 using P = RallexProbe;
 using Action = ScriptEvent::Action;
 
-constexpr int kEsc = 27;
-constexpr int kA = 65;
-constexpr int kZ = 90;
-constexpr int kSemicolon = 186;
-constexpr int kUp = 38;
-constexpr int kDown = 40;
-constexpr int kQ = 81;
-constexpr int k1 = 49;
-constexpr int k2 = 50;
+// The game's keys.
+using vk::k1;
+using vk::k2;
+using vk::kA;
+using vk::kDown;
+using vk::kEsc;
+using vk::kQ;
+using vk::kSemicolon;
+using vk::kUp;
+using vk::kZ;
 
 // A key event (or a focus loss) at the clock's present; the next poll or hand-over applies it.
 inline void Now(StartedGame& s, Action action, int vk = 0) {

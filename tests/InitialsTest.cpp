@@ -9,6 +9,7 @@
 
 #include "Probe.hpp"
 #include "TempDir.hpp"
+#include "platform/VirtualKeys.hpp"
 
 namespace qr {
 
@@ -16,12 +17,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kBackspace = 8;
-constexpr int kEnter = 13;
-constexpr int kEsc = 27;
-constexpr int kLeft = 37;
-constexpr int kUp = 38;
-constexpr int kRight = 39;
+using vk::kBackspace;
+using vk::kEnter;
+using vk::kEsc;
+using vk::kLeft;
+using vk::kRight;
+using vk::kUp;
 
 // A game that has just ended, ready for the high-score check, with keys typed at chosen
 // moments of the virtual clock and checks run at others.

@@ -6,6 +6,7 @@
 
 #include "Probe.hpp"
 #include "platform/KeyLatch.hpp"
+#include "platform/VirtualKeys.hpp"
 #include "platform/headless/HeadlessHost.hpp"
 
 namespace qr {
@@ -52,7 +53,10 @@ struct Headless {
   Recorder rec;
 };
 
-constexpr std::int16_t kZ = 90;
+using vk::kZ;
+
+// The game's nine keys, in the order of its key table.
+constexpr int kGameKeys[] = {vk::kEsc, vk::kA, vk::kZ, vk::kSemicolon, vk::kUp, vk::kDown, vk::kQ, vk::k1, vk::k2};
 
 }  // namespace
 
@@ -106,8 +110,8 @@ TEST(KeyLatch, QueriesAreIndependentPerKey) {
 
 TEST(HeadlessInput, ScriptedKeysAsThePollsSeeThem) {
   Headless h({Event(10, ScriptEvent::Action::Down, kZ), Event(30, ScriptEvent::Action::Up, kZ),
-              Event(35, ScriptEvent::Action::Tap, 65), Event(35, ScriptEvent::Action::Down, 38),
-              Event(35, ScriptEvent::Action::Up, 38)});
+              Event(35, ScriptEvent::Action::Tap, vk::kA), Event(35, ScriptEvent::Action::Down, vk::kUp),
+              Event(35, ScriptEvent::Action::Up, vk::kUp)});
   HeadlessMachine& p = h.platform;
   p.Sleep(9);
   EXPECT_EQ(p.GetAsyncKeyState(kZ), 0);  // not yet due
@@ -119,11 +123,11 @@ TEST(HeadlessInput, ScriptedKeysAsThePollsSeeThem) {
   EXPECT_EQ(p.GetAsyncKeyState(kZ), 0);  // released at 30, the press already counted
   p.Sleep(10);
   // A tap: not down at the next poll, but counts once there.
-  EXPECT_EQ(static_cast<std::uint16_t>(p.GetAsyncKeyState(65)), 1u);
-  EXPECT_EQ(p.GetAsyncKeyState(65), 0);
+  EXPECT_EQ(static_cast<std::uint16_t>(p.GetAsyncKeyState(vk::kA)), 1u);
+  EXPECT_EQ(p.GetAsyncKeyState(vk::kA), 0);
   // Down and up at the same instant count like a tap.
-  EXPECT_NE(p.GetAsyncKeyState(38), 0);
-  EXPECT_EQ(p.GetAsyncKeyState(38), 0);
+  EXPECT_NE(p.GetAsyncKeyState(vk::kUp), 0);
+  EXPECT_EQ(p.GetAsyncKeyState(vk::kUp), 0);
 }
 
 TEST(HeadlessInput, KeyDownAndFocusLossOnlyInsideTheHandOver) {
@@ -144,10 +148,10 @@ TEST(HeadlessInput, EventsAddedWhileRunning) {
   Headless h;
   HeadlessMachine& p = h.platform;
   p.Sleep(100);
-  p.AddEvent(Event(100, ScriptEvent::Action::Tap, 81));
-  p.AddEvent(Event(150, ScriptEvent::Action::Tap, 49));
-  EXPECT_NE(p.GetAsyncKeyState(81), 0);
-  EXPECT_EQ(p.GetAsyncKeyState(49), 0);
+  p.AddEvent(Event(100, ScriptEvent::Action::Tap, vk::kQ));
+  p.AddEvent(Event(150, ScriptEvent::Action::Tap, vk::k1));
+  EXPECT_NE(p.GetAsyncKeyState(vk::kQ), 0);
+  EXPECT_EQ(p.GetAsyncKeyState(vk::k1), 0);
   p.Sleep(50);
   p.DoEvents();
   EXPECT_EQ(h.rec.Take(), (Log{"150 key 81", "150 key 49"}));
@@ -164,7 +168,7 @@ TEST(HeadlessClock, SleepMovesTheClockExactlyAndEndsTheRun) {
   p.Sleep(-10);
   EXPECT_EQ(p.NowMs(), 4);
   p.DoEvents();
-  p.GetAsyncKeyState(27);
+  p.GetAsyncKeyState(vk::kEsc);
   EXPECT_EQ(p.NowMs(), 4);  // nothing but Sleep moves it
   p.Sleep(95);
   EXPECT_EQ(p.NowMs(), 99);
@@ -186,7 +190,7 @@ TEST(Timers, FireAtTheFirstHandOverAtOrAfterTheirTime) {
   p.DoEvents();
   EXPECT_TRUE(h.rec.log.empty());
   p.Sleep(1);
-  p.GetAsyncKeyState(27);
+  p.GetAsyncKeyState(vk::kEsc);
   EXPECT_TRUE(h.rec.log.empty());  // not at a key poll
   p.Sleep(7);
   EXPECT_TRUE(h.rec.log.empty());  // not at a sleep
@@ -300,21 +304,21 @@ TEST(GameKeys, ClearKeysDiscardsTapsAndHandsOverOnce) {
   frmRallex& g = s.game;
   HeadlessMachine& p = s.platform;
   const std::int64_t now = p.NowMs();
-  for (int vk : {27, 65, 90, 186, 38, 40, 81, 49, 50}) p.AddEvent(Event(now, ScriptEvent::Action::Tap, vk));
-  p.AddEvent(Event(now, ScriptEvent::Action::Tap, 13));  // not one of the game's keys
+  for (int vk : kGameKeys) p.AddEvent(Event(now, ScriptEvent::Action::Tap, vk));
+  p.AddEvent(Event(now, ScriptEvent::Action::Tap, vk::kEnter));  // not one of the game's keys
   RallexProbe::lastKeyCode(g) = 0;
   g.ClearKeys();
-  for (int vk : {27, 65, 90, 186, 38, 40, 81, 49, 50}) EXPECT_EQ(p.GetAsyncKeyState(vk), 0) << vk;
-  EXPECT_NE(p.GetAsyncKeyState(13), 0);
+  for (int vk : kGameKeys) EXPECT_EQ(p.GetAsyncKeyState(vk), 0) << vk;
+  EXPECT_NE(p.GetAsyncKeyState(vk::kEnter), 0);
   // The key-down events arrived in that one hand-over; the last one stays.
-  EXPECT_EQ(RallexProbe::lastKeyCode(g), 13);
+  EXPECT_EQ(RallexProbe::lastKeyCode(g), vk::kEnter);
   EXPECT_FALSE(RallexProbe::exitRequested(g));
 }
 
 TEST(GameKeys, KeyDownKeepsTheLastCodeAndFocusLossEndsEverything) {
   StartedGame s;
   frmRallex& g = s.game;
-  g.Form_KeyDown(65, 0);
+  g.Form_KeyDown(vk::kA, 0);
   g.Form_KeyDown(66, 1);  // a Shift state changes nothing
   EXPECT_EQ(RallexProbe::lastKeyCode(g), 66);
   g.Form_KeyDown(66, 0);

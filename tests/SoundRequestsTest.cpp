@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "Probe.hpp"
+#include "platform/VirtualKeys.hpp"
+#include "rally/BallCodes.hpp"
 
 namespace qr {
 namespace {
@@ -35,15 +37,15 @@ struct Situation {
 };
 
 const Situation kSituations[] = {
-    {"return by player 1", 25, 120, -3, false, 120, 1, {}, {kPaddle}, {kPaddle}},
-    {"return by player 2 or the computer", 294, 120, 3, false, 120, 2, {}, {kPaddle}, {kPaddle}},
-    {"top border", 160, 40, -1, false, 120, 0, {}, {kBorder}, {kBorder}},
-    {"bottom border", 160, 200, 6, false, 120, 0, {}, {kBorder}, {kBorder}},
-    {"return into the top border", 25, 39, -1, false, 52, 1, {}, {kPaddle, kBorder}, {kPaddle, kBorder}},
-    {"ball passing player 1's paddle", 25, 170, -3, false, 120, 0, {}, {}, {}},
-    {"ball out on the left", -5, 120, -3, true, 120, 10, {}, {kMiss}, {kMiss}},
-    {"ball out on the right", 322, 120, 3, true, 120, 9, {}, {}, {kMiss}},
-    {"ball in open field", 160, 120, 3, false, 120, 0, {}, {}, {}},
+    {"return by player 1", 25, 120, -3, false, 120, kTickLeftReturn, {}, {kPaddle}, {kPaddle}},
+    {"return by player 2 or the computer", 294, 120, 3, false, 120, kTickRightReturn, {}, {kPaddle}, {kPaddle}},
+    {"top border", 160, 40, -1, false, 120, kTickNothing, {}, {kBorder}, {kBorder}},
+    {"bottom border", 160, 200, 6, false, 120, kTickNothing, {}, {kBorder}, {kBorder}},
+    {"return into the top border", 25, 39, -1, false, 52, kTickLeftReturn, {}, {kPaddle, kBorder}, {kPaddle, kBorder}},
+    {"ball passing player 1's paddle", 25, 170, -3, false, 120, kTickNothing, {}, {}, {}},
+    {"ball out on the left", -5, 120, -3, true, 120, kTickPointP2, {}, {kMiss}, {kMiss}},
+    {"ball out on the right", 322, 120, 3, true, 120, kTickPointP1, {}, {}, {kMiss}},
+    {"ball in open field", 160, 120, 3, false, 120, kTickNothing, {}, {}, {}},
 };
 
 TEST(SoundRequests, EachBallEventSoundsOnlyInAGameAndOnlyWhereItShould) {
@@ -86,13 +88,13 @@ TEST(SoundRequests, AMissedBallSoundsOnceWhenItLeavesTheField) {
   RallexProbe::ballY(g) = 170;  // below player 1's paddle (100..140)
   g.ballDir = -3;
   const std::size_t mark = s.platform.Sounds().size();
-  std::int16_t code = 0;
+  std::int16_t code = kTickNothing;
   int steps = 0;
-  while (code == 0 && steps < 100) {
+  while (code == kTickNothing && steps < 100) {
     code = g.TickBall();
     ++steps;
   }
-  EXPECT_EQ(code, 10);
+  EXPECT_EQ(code, kTickPointP2);
   EXPECT_TRUE(g.missedBall);
   EXPECT_EQ(Since(s.platform, mark), Sounds{kMiss});
 }
@@ -145,7 +147,7 @@ TEST(SoundRequests, EveryCoinChimesOnceAndNothingElseSounds) {
 }
 
 TEST(SoundRequests, QuittingStopsAnySound) {
-  HeadlessMachine platform(Scripted({Key(2000, ScriptEvent::Action::Tap, 27)}, 60000));
+  HeadlessMachine platform(Scripted({Key(2000, ScriptEvent::Action::Tap, vk::kEsc)}, 60000));
   frmRallex game(platform);
   ASSERT_NO_THROW(game.Form_Load());
   EXPECT_EQ(platform.Sounds(), Sounds{""});

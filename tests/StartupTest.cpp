@@ -101,7 +101,7 @@ TEST(Startup, StepsInOrderFromSettingsToTheEnd) {
   g.Form_Load();  // Esc in the attract loop ends the program
 
   EXPECT_EQ(p.watched.log, (std::vector<std::string>{"caption Quillmarsh Rall", "show", "pointer 0 0",
-                                             "seed, coin timer off, credits 0", "sound '', coin timer off"}));
+                                                     "seed, coin timer off, credits 0", "sound '', coin timer off"}));
   EXPECT_EQ(atFirstSleep, (std::vector<std::string>{"on", "250", "0", "10 4"}));
   EXPECT_TRUE(RallexProbe::exitRequested(g));
   EXPECT_FALSE(p.timer(TimerId::Credit).Enabled());

@@ -23,8 +23,12 @@ std::string UsageText() {
          "       quillmarsh-rall --headless [options]      run without a window, from a script\n"
          "\n"
          "Options of both modes:\n"
-         "  --seed N            fix the random generator (default: the clock; headless: 1)\n"
+         "  --seed N            fix the random generator (default: the clock; headless: 1;\n"
+         "                      a recording's own seed when it is played)\n"
          "  --data-dir DIR      keep the high-score file in DIR\n"
+         "  --record FILE       write every key of the game to FILE as it goes, to be played again\n"
+         "  --screenshot FILE   write the playfield as a 319 x 239 PNG at the end\n"
+         "  --state FILE        write the game state as JSON at the end\n"
          "  --stats             print the passes per second of each loop at the end\n"
          "  --help              print this text\n"
          "  --version           print the version\n"
@@ -33,12 +37,12 @@ std::string UsageText() {
          "  --scale N           show each pixel N x N (1-8; default: the largest up to 4 that fits)\n"
          "  --fullscreen        start in fullscreen (F11 or Alt+Enter switches)\n"
          "  --mute              play no sound\n"
+         "  --replay FILE       play a recorded game again (Esc leaves)\n"
          "\n"
          "Headless options:\n"
          "  --script FILE       key events, one per line: <ms> down|up|tap <key>, <ms> focus-lost|close\n"
+         "                      (a recording is a script: its seed and files are used too)\n"
          "  --run-ms N          end the run when the virtual clock reaches N ms (default 600000)\n"
-         "  --screenshot FILE   write the playfield as a 319 x 239 PNG at the end\n"
-         "  --state FILE        write the game state as JSON at the end\n"
          "\n"
          "Keys: Q coin, 1 / 2 start, A / Z (or ;) player 1, Up / Down player 2, Esc quit,\n"
          "      F11 fullscreen, F12 screenshot.\n";
@@ -98,15 +102,25 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, std::stri
       o.scale = scale;
       windowOnly = true;
       windowFlag = arg;
-    } else if (arg == "--script" || arg == "--screenshot" || arg == "--state") {
+    } else if (arg == "--script" || arg == "--screenshot" || arg == "--state" || arg == "--record" ||
+               arg == "--replay") {
       if (!value(v)) return std::nullopt;
       if (v.empty()) {
         error = std::string(arg) + " wants a file name";
         return std::nullopt;
       }
-      (arg == "--script" ? o.script : arg == "--screenshot" ? o.screenshot : o.state) = v;
-      headlessOnly = true;
-      headlessFlag = arg;
+      (arg == "--script"       ? o.script
+       : arg == "--screenshot" ? o.screenshot
+       : arg == "--state"      ? o.state
+       : arg == "--record"     ? o.record
+                               : o.replay) = v;
+      if (arg == "--script") {
+        headlessOnly = true;
+        headlessFlag = arg;
+      } else if (arg == "--replay") {
+        windowOnly = true;
+        windowFlag = arg;
+      }
     } else if (arg == "--run-ms") {
       std::int64_t ms = 0;
       if (!value(v)) return std::nullopt;

@@ -13,15 +13,17 @@ struct Options {
   std::optional<std::uint64_t> seed;
   std::string dataDir;
   bool stats = false;
+  std::string record;      // the input of the game, written to this file as it goes
+  std::string screenshot;  // the playfield at the end, as a 319 x 239 PNG
+  std::string state;       // the game state at the end, as JSON
   // The window.
   int scale = 0;  // 0: the largest that fits the desktop, up to 4
   bool fullscreen = false;
   bool mute = false;
+  std::string replay;  // a recording to play back
   // The headless twin.
   std::string script;
   std::int64_t runMs = 600000;
-  std::string screenshot;
-  std::string state;
 };
 
 // Parses argv; on error returns nothing and says which flag is wrong.

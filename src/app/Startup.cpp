@@ -1,6 +1,7 @@
 #include <cmath>
 
 #include "app/frmRallex.hpp"
+#include "platform/VirtualKeys.hpp"
 
 namespace qr {
 
@@ -72,7 +73,8 @@ void frmRallex::Form_Load() {
   for (const RollText& line : kRollTexts) textLines[line.index].text = line.text;
   for (int i = 1; i <= 18; ++i) textLines[i].x = CenteredX(textLines[i].text);
 
-  const std::int16_t gameKeys[9] = {27, 65, 90, 186, 38, 40, 81, 49, 50};
+  const std::int16_t gameKeys[9] = {vk::kEsc,  vk::kA, vk::kZ, vk::kSemicolon, vk::kUp,
+                                    vk::kDown, vk::kQ, vk::k1, vk::k2};
   for (int i = 0; i < 9; ++i) keys[i] = gameKeys[i];
 
   // The ball's step for speed s and angle k: the angles k and 7 - k mirror each other.

@@ -108,6 +108,7 @@ class frmRallex : public WindowEvents {
   // ---- High scores (scores/) ----
   bool GetHighScores();
   void SaveHighScores();
+  void SaveRecording(std::int16_t entry);
   void DspHighScores();
   void CheckForHighScore();
   void GetInitials(std::int16_t player);

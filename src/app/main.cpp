@@ -1,10 +1,13 @@
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "app/HeadlessRun.hpp"
 #include "app/Options.hpp"
 #include "app/frmRallex.hpp"
 #include "platform/Machine.hpp"
+#include "platform/Recorder.hpp"
 #include "platform/sdl/SdlBackend.hpp"
 
 int main(int argc, char** argv) {
@@ -24,6 +27,12 @@ int main(int argc, char** argv) {
   }
   if (options->headless) return qr::RunHeadless(*options);
 
+  std::vector<qr::ScriptEvent> replay;
+  qr::RecordingHeader header;
+  if (!options->replay.empty() && !qr::LoadScript(options->replay, replay, header)) return 2;
+  std::FILE* record = qr::OpenRecord(options->record);
+  if (!options->record.empty() && record == nullptr) return 2;
+
   qr::WindowOptions w;
   w.scale = options->scale;
   w.fullscreen = options->fullscreen;
@@ -31,9 +40,20 @@ int main(int argc, char** argv) {
   w.stats = options->stats;
   w.seed = options->seed;
   w.dataDir = options->dataDir;
-  return qr::RunWindowed(w, [](qr::Host& host) {
-    qr::Machine machine(host);
+  int code = 0;
+  const int windowCode = qr::RunWindowed(w, [&](qr::Host& host) {
+    std::optional<qr::Replayer> replayer;
+    if (!options->replay.empty()) replayer.emplace(host, std::move(header), std::move(replay), options->seed);
+    // Every game is recorded, so that a game that enters a high-score table keeps its recording.
+    qr::Recorder recorder(replayer ? static_cast<qr::Host&>(*replayer) : host, record);
+    qr::Machine machine(recorder);
     qr::frmRallex game(machine);
     game.Form_Load();
+    code = qr::WriteEndOfRun(*options, machine, game, true);
   });
+  if (record != nullptr && std::fclose(record) != 0) {
+    std::fprintf(stderr, "quillmarsh-rall: cannot write the recording to %s\n", options->record.c_str());
+    code = 1;
+  }
+  return windowCode != 0 ? windowCode : code;
 }

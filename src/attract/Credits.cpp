@@ -1,12 +1,13 @@
 #include "app/Text.hpp"
 #include "app/frmRallex.hpp"
+#include "platform/VirtualKeys.hpp"
 
 namespace qr {
 
 // The coin key, read every 250 ms: each tick with Q down (or pressed) is one credit, except
 // while the initials are being typed.
 void frmRallex::tmrCredit_Timer() {
-  if (GetAsyncKeyState(81) != 0 && !creditLock) {
+  if (GetAsyncKeyState(vk::kQ) != 0 && !creditLock) {
     ++credits;
     DspCredits();
     Rallex.PlayWave("SNDCREDIT");
@@ -52,9 +53,9 @@ void frmRallex::StartPrompt() {
     DoEvents();
     Sleep(slp);
     if (exitRequested) return;  // the window lost the focus
-    promptEscDown = GetAsyncKeyState(27);
-    key1Down = GetAsyncKeyState(49);
-    key2Down = GetAsyncKeyState(50);
+    promptEscDown = GetAsyncKeyState(vk::kEsc);
+    key1Down = GetAsyncKeyState(vk::k1);
+    key2Down = GetAsyncKeyState(vk::k2);
     if (key1Down != 0) {
       gameStarted = true;
       --credits;

@@ -1,4 +1,6 @@
 #include "app/frmRallex.hpp"
+#include "platform/VirtualKeys.hpp"
+#include "rally/BallCodes.hpp"
 
 namespace qr {
 
@@ -31,8 +33,8 @@ void frmRallex::DemoLoop() {
       DemoLevels();
       if (exitRequested) return;
       tickResult = TickBall();
-      if (tickResult == 9) ScoreP1();
-      if (tickResult == 10) ScoreP2();
+      if (tickResult == kTickPointP1) ScoreP1();
+      if (tickResult == kTickPointP2) ScoreP2();
       if (ballDir != demoLastDir) newAim();
       demoLastDir = ballDir;
 
@@ -55,7 +57,7 @@ void frmRallex::DemoLoop() {
 
       DoEvents();
       Sleep(demoLevel == 1 || demoLevel == 4 ? demoSlp : slp);
-      demoEscDown = GetAsyncKeyState(27);
+      demoEscDown = GetAsyncKeyState(vk::kEsc);
     }
 
     if (demoEscDown != 0) {

@@ -1,4 +1,5 @@
 #include "app/frmRallex.hpp"
+#include "platform/VirtualKeys.hpp"
 
 namespace qr {
 
@@ -45,7 +46,7 @@ void frmRallex::DspInstructions() {
   for (instrPass = 1; instrPass <= 500; ++instrPass) {
     DoEvents();
     Sleep(slp);
-    if (GetAsyncKeyState(27) != 0) {
+    if (GetAsyncKeyState(vk::kEsc) != 0) {
       exitRequested = true;
       return;
     }

@@ -1,4 +1,5 @@
 #include "app/frmRallex.hpp"
+#include "platform/VirtualKeys.hpp"
 
 namespace qr {
 
@@ -51,7 +52,7 @@ void frmRallex::GameOver() {
   }
   for (gameOverTicks = 1; gameOverTicks <= 300; ++gameOverTicks) {
     DoEvents();
-    if (GetAsyncKeyState(27) != 0) {
+    if (GetAsyncKeyState(vk::kEsc) != 0) {
       exitRequested = true;
       return;
     }

@@ -1,5 +1,6 @@
 #include "app/Text.hpp"
 #include "app/frmRallex.hpp"
+#include "platform/VirtualKeys.hpp"
 
 namespace qr {
 
@@ -75,7 +76,7 @@ void frmRallex::Player1Bonus() {
     --bonusBlinkCount;
     DoEvents();
     Sleep(slp);
-    if (GetAsyncKeyState(27) != 0) {
+    if (GetAsyncKeyState(vk::kEsc) != 0) {
       endGame = true;
       exitRequested = true;
       return;

@@ -1,4 +1,5 @@
 #include "app/frmRallex.hpp"
+#include "rally/BallCodes.hpp"
 
 namespace qr {
 
@@ -14,34 +15,34 @@ std::int16_t frmRallex::TickBall() {
   newX = static_cast<std::int16_t>(ballX + Sign(ballDir) * step.dx);
   newY = static_cast<std::int16_t>(ballY + step.dy);
 
-  std::int16_t result = 0;
+  std::int16_t result = kTickNothing;
   const std::int16_t r = CheckBallX(newX, newY);
-  if (r == 7) {  // out on the left: a point for player 2
+  if (r == kBallXOutLeft) {  // out on the left: a point for player 2
     if (numPlayers > 0) Rallex.PlayWave("SNDMISS");
-    return 10;
+    return kTickPointP2;
   }
-  if (r == 8) {  // out on the right; the computer's miss in a one-player game is silent
+  if (r == kBallXOutRight) {  // out on the right; the computer's miss in a one-player game is silent
     if (numPlayers > 1) Rallex.PlayWave("SNDMISS");
-    return 9;
+    return kTickPointP1;
   }
-  if (r == 1) {
+  if (r == kBallXLeftHit) {
     if (numPlayers > 0) Rallex.PlayWave("SNDPADDLE");
     newX = 22;
     CheckInfiniteLeft(ballY);
     ballDir = static_cast<std::int16_t>(-Sign(ballDir) * pHitOfs);
-    result = 1;
-  } else if (r == 2) {
+    result = kTickLeftReturn;
+  } else if (r == kBallXRightHit) {
     if (numPlayers > 0) Rallex.PlayWave("SNDPADDLE");
     newX = 297;
     CheckInfiniteRight(ballY);
     ballDir = static_cast<std::int16_t>(-Sign(ballDir) * pHitOfs);
-    result = 2;
+    result = kTickRightReturn;
   }
 
   const std::int16_t r2 = CheckBallY(newX, newY);
-  if (r2 == 3 || r2 == 4) {
+  if (r2 == kBallYTop || r2 == kBallYBottom) {
     if (numPlayers > 0) Rallex.PlayWave("SNDBORDER");
-    newY = r2 == 3 ? 37 : 203;
+    newY = r2 == kBallYTop ? 37 : 203;
     ballDir = InverseDir(ballDir);
   }
 
@@ -66,27 +67,27 @@ std::int16_t HitZone(std::int16_t Y, std::int16_t m) {
 }  // namespace
 
 std::int16_t frmRallex::CheckBallX(std::int16_t X, std::int16_t Y) {
-  std::int16_t result = 0;
+  std::int16_t result = kBallXNone;
   if (missedBall) {
-    if (X - 8 < -16) result = 7;
-    if (X + 8 > 333) result = 8;
+    if (X - 8 < -16) result = kBallXOutLeft;
+    if (X + 8 > 333) result = kBallXOutRight;
     return result;
   }
   if (X - 8 < 15) {
     if (Y >= p1y0 - 6 && Y <= p1y1 + 6) {
       pHitOfs = HitZone(Y, p1Center);
-      result = 1;
+      result = kBallXLeftHit;
     } else {
-      result = 5;
+      result = kBallXLeftMiss;
       missedBall = true;
     }
   }
   if (X + 8 > 304) {
     if (Y >= p2y0 - 6 && Y <= p2y1 + 6) {
       pHitOfs = HitZone(Y, p2Center);
-      result = 2;
+      result = kBallXRightHit;
     } else {
-      result = 6;
+      result = kBallXRightMiss;
       missedBall = true;
     }
   }
@@ -94,9 +95,9 @@ std::int16_t frmRallex::CheckBallX(std::int16_t X, std::int16_t Y) {
 }
 
 std::int16_t frmRallex::CheckBallY(std::int16_t /*X*/, std::int16_t Y) {
-  std::int16_t result = 0;
-  if (Y - 8 < 30) result = 3;
-  if (Y + 8 > 210) result = 4;
+  std::int16_t result = kBallYNone;
+  if (Y - 8 < 30) result = kBallYTop;
+  if (Y + 8 > 210) result = kBallYBottom;
   return result;
 }
 

@@ -1,4 +1,6 @@
 #include "app/frmRallex.hpp"
+#include "platform/VirtualKeys.hpp"
+#include "rally/BallCodes.hpp"
 
 namespace qr {
 
@@ -15,7 +17,7 @@ void frmRallex::MainLoop() {
 
   for (;;) {
     machine_.CountPass(LoopId::MainLoop);
-    if (GetAsyncKeyState(27) != 0 || endGame) {
+    if (GetAsyncKeyState(vk::kEsc) != 0 || endGame) {
       ballSpeed = 1;
       pSpeed = 5;
       DoEvents();
@@ -28,7 +30,7 @@ void frmRallex::MainLoop() {
         // let go and pressed again between two polls, which is the second Esc, and that ends
         // the program, as Esc does outside a rally.
         for (;;) {
-          const std::int16_t esc = GetAsyncKeyState(27);
+          const std::int16_t esc = GetAsyncKeyState(vk::kEsc);
           if (esc == 0 || exitRequested) break;
           if ((esc & 1) != 0) {
             exitRequested = true;
@@ -45,19 +47,19 @@ void frmRallex::MainLoop() {
       return;
     }
 
-    if (GetAsyncKeyState(65) != 0) MoveP1(static_cast<std::int16_t>(-pSpeed));
-    const std::int16_t zDown = GetAsyncKeyState(90);
-    const std::int16_t colonDown = GetAsyncKeyState(186);
+    if (GetAsyncKeyState(vk::kA) != 0) MoveP1(static_cast<std::int16_t>(-pSpeed));
+    const std::int16_t zDown = GetAsyncKeyState(vk::kZ);
+    const std::int16_t colonDown = GetAsyncKeyState(vk::kSemicolon);
     if (zDown != 0 || colonDown != 0) MoveP1(pSpeed);
     if (numPlayers == 2) {
-      if (GetAsyncKeyState(38) != 0) MoveP2(static_cast<std::int16_t>(-pSpeed));
-      if (GetAsyncKeyState(40) != 0) MoveP2(pSpeed);
+      if (GetAsyncKeyState(vk::kUp) != 0) MoveP2(static_cast<std::int16_t>(-pSpeed));
+      if (GetAsyncKeyState(vk::kDown) != 0) MoveP2(pSpeed);
     }
 
     if (movingBall) {
       const std::int16_t r = TickBall();
-      if (r == 9 || r == 10) {
-        if (r == 9) {
+      if (r == kTickPointP1 || r == kTickPointP2) {
+        if (r == kTickPointP1) {
           ScoreP1();
         } else {
           ScoreP2();
@@ -68,7 +70,7 @@ void frmRallex::MainLoop() {
       }
       if (numPlayers == 1 && ballDir > 0) {
         // The computer's paddle heads for the ball, meeting it aimOfs below its centre.
-        if (r == 1) {
+        if (r == kTickLeftReturn) {
           ScoreP1_1Player();
           aimOfs = (pHitOfs == 6 || pHitOfs == 1) ? RndBelow(25) : RndBelow(22);
           if (RndBelow(2) == 0) aimOfs = static_cast<std::int16_t>(-aimOfs);

@@ -61,4 +61,19 @@ void frmRallex::SaveHighScores() {
   std::fprintf(stderr, "quillmarsh-rall: cannot save the high scores to %s: %s\n", hiScoreFile.c_str(), error.c_str());
 }
 
+// Keeps the recording of the game that earned an entry beside the table (replays/1p-3.txt for
+// entry 3 of the one-player table), replacing the one of the entry it replaced. Nothing when
+// the table itself is not saved.
+void frmRallex::SaveRecording(std::int16_t entry) {
+  const std::string dir = Rallex.GetWindowsDir();
+  if (dir.empty() || hiScoreSaveOff || entry < 1) return;
+  const std::string recording = machine_.Recording();
+  if (recording.empty()) return;
+  const std::string name = std::string("replays/") + (numPlayers == 1 ? "1p-" : "2p-") + std::to_string(entry) + ".txt";
+  std::string error;
+  if (machine_.SaveFile(name, recording, error)) return;
+  std::fprintf(stderr, "quillmarsh-rall: cannot keep the recording of the game in %s%s: %s\n", dir.c_str(),
+               name.c_str(), error.c_str());
+}
+
 }  // namespace qr

@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "app/frmRallex.hpp"
+#include "platform/VirtualKeys.hpp"
 
 namespace qr {
 
@@ -25,6 +26,7 @@ void frmRallex::CheckForHighScore() {
     player = 2;
   }
 
+  std::int16_t entry = 0;
   for (hiScorePause = 1; hiScorePause <= 5; ++hiScorePause) {
     const int i = hiScorePause;
     // Compared as the 32-bit score, so that a score above the table's range still counts.
@@ -38,6 +40,7 @@ void frmRallex::CheckForHighScore() {
     } else {
       hiScores2P[i] = HiScore2P{enteredInitials, TableScore(candidate), TableScore(other)};
     }
+    entry = hiScorePause;
     break;
   }
 
@@ -46,10 +49,11 @@ void frmRallex::CheckForHighScore() {
   Update();
   DspHighScores();
   SaveHighScores();
+  SaveRecording(entry);
   for (hiScorePause = 1; hiScorePause <= 400; ++hiScorePause) {
     DoEvents();
     Sleep(slp);
-    if (GetAsyncKeyState(27) != 0) {
+    if (GetAsyncKeyState(vk::kEsc) != 0) {
       exitRequested = true;
       return;
     }
@@ -88,7 +92,7 @@ void frmRallex::GetInitials(std::int16_t player) {
     ++idlePasses;
     if (lastKeyCode != 0) idlePasses = 0;
 
-    if (lastKeyCode == 8 || lastKeyCode == 37) {  // Backspace or Left: take back a character
+    if (lastKeyCode == vk::kBackspace || lastKeyCode == vk::kLeft) {  // take back a character
       if (letterCount > 0) {
         --letterCount;
         cursorX = static_cast<std::int16_t>(135 + 15 * letterCount);
@@ -109,13 +113,13 @@ void frmRallex::GetInitials(std::int16_t player) {
     form.Line(135, 155, 200, 155, kBlack);
     form.Line(cursorX, 155, cursorX + 10, 155);
 
-    if (lastKeyCode == 39) lastKeyCode = 32;  // Right: a blank
+    if (lastKeyCode == vk::kRight) lastKeyCode = vk::kSpace;  // Right: a blank
 
     if (letterCount >= 3) {
       form.CurrentX = 180;
       form.CurrentY = 135;
       form.Print("[Enter]");
-      if (lastKeyCode == 13) entryDone = true;
+      if (lastKeyCode == vk::kEnter) entryDone = true;
     } else if (lastKeyCode >= 32 && lastKeyCode <= 96) {
       const std::string character(1, static_cast<char>(lastKeyCode));
       enteredInitials += character;
@@ -128,7 +132,7 @@ void frmRallex::GetInitials(std::int16_t player) {
 
     DoEvents();
     Sleep(slp);
-    if (GetAsyncKeyState(27) != 0 || exitRequested) {  // Esc, or the window lost the focus
+    if (GetAsyncKeyState(vk::kEsc) != 0 || exitRequested) {  // Esc, or the window lost the focus
       exitRequested = true;
       creditLock = false;
       return;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "../Probe.hpp"
+#include "platform/VirtualKeys.hpp"
 
 // Live heap blocks, to see that memory does not grow over the hours. (GCC cannot see that this
 // operator delete pairs with the operator new above it.)
@@ -74,16 +75,20 @@ void CheckInvariants(frmRallex& g, std::int64_t now) {
   }
 }
 
+using namespace vk;  // the key codes
+
 // The keys of the game and of the initials entry, with how often the storm presses each.
 struct Key {
   int vk;
   int weight;
 };
 const std::vector<Key> kKeys = {
-    {65, 40}, {90, 40}, {186, 10}, {38, 40}, {40, 40}, {81, 12}, {49, 10}, {50, 10},  // play, coins, start
-    {13, 8},  {8, 4},   {37, 3},   {39, 3},  {32, 3},                                 // initials editing
-    {66, 4},  {67, 4},  {88, 4},   {48, 2},  {57, 2},  {96, 1},  {112, 1},            // letters, digits, others
-    {27, 1},                                                                          // Esc, rarely
+    {kA, 40},    {kZ, 40},        {kSemicolon, 10}, {kUp, 40},   {kDown, 40},  // play
+    {kQ, 12},    {k1, 10},        {k2, 10},                                    // coins, start
+    {kEnter, 8}, {kBackspace, 4}, {kLeft, 3},       {kRight, 3}, {kSpace, 3},  // initials editing
+    {66, 4},     {67, 4},         {88, 4},          {48, 2},     {57, 2},      // letters, digits
+    {96, 1},     {112, 1},                                                     // others
+    {kEsc, 1},                                                                 // Esc, rarely
 };
 
 }  // namespace
@@ -146,7 +151,7 @@ int main(int argc, char** argv) {
     }
     if (roll(rng) < 60) {
       const int vk = kKeys[pickKey(rng)].vk;
-      if (vk == 27 || roll(rng) < 650) {  // Esc is only ever tapped: held, it would end every restart
+      if (vk == kEsc || roll(rng) < 650) {  // Esc is only ever tapped: held, it would end every restart
         platform.AddEvent(ScriptEvent{now, ScriptEvent::Action::Tap, vk, 0});
       } else {
         platform.AddEvent(ScriptEvent{now, ScriptEvent::Action::Down, vk, 0});

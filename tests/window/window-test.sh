@@ -3,7 +3,7 @@
 #
 #   window-test.sh CASE GAME_EXE CADENCE_PROBE_EXE
 #
-# Cases: no-display, esc, fullscreen, screenshot, fit, focus-loss, terminate, play, cadence. Exit 0 passed,
+# Cases: no-display, esc, fullscreen, screenshot, fit, focus-loss, terminate, play, replay, cadence. Exit 0 passed,
 # 1 failed, 77 skipped (xvfb-run is not installed).
 set -u
 
@@ -289,6 +289,55 @@ play)
   cat "$tmp/game.err"
   grep -q '^StartPrompt: [1-9][0-9]* passes' "$tmp/game.err" || fail "the coins gave no start prompt"
   grep -q '^MainLoop: [1-9][0-9]* passes' "$tmp/game.err" || fail "key 2 started no game"
+  ;;
+
+replay)
+  # A game played in the window with --record (two coins, a two-player game with both paddles
+  # moving, initials typed, Esc) is played again headless and with --replay in the window: the
+  # same state at the end and the same picture.
+  start game --scale 1 --record "$tmp/game.rec" --state "$tmp/played.json" --screenshot "$tmp/played.png"
+  win="$(window)"
+  [ -n "$win" ] || fail "no window"
+  xdotool windowfocus --sync "$win"
+  sleep 1
+  xdotool key q
+  sleep 0.3
+  xdotool key q
+  sleep 0.5
+  xdotool key 2
+  sleep 2.5
+  # Both players move all the time, until one of them has won by four.
+  i=0
+  while [ "$i" -lt 60 ]; do
+    xdotool keydown a keydown Down
+    sleep 0.25
+    xdotool keyup a keyup Down keydown z keydown Up
+    sleep 0.25
+    xdotool keyup z keyup Up
+    i=$((i + 1))
+  done
+  xdotool type --delay 150 abc
+  xdotool key Return
+  sleep 1.5
+  for _ in 1 2 3 4 5; do
+    running "$game" || break
+    xdotool key Escape
+    sleep 0.5
+  done
+  ends "$game" 5 || fail "Esc did not end the program"
+  game=""
+  grep -q ' tap \| down ' "$tmp/game.rec" || fail "nothing recorded"
+  "$exe" --headless --script "$tmp/game.rec" --state "$tmp/headless.json" --screenshot "$tmp/headless.png" \
+    >"$tmp/headless.out" 2>"$tmp/headless.err" || fail "the headless replay failed"
+  cmp "$tmp/played.json" "$tmp/headless.json" || fail "the headless replay ends in another state"
+  cmp "$tmp/played.png" "$tmp/headless.png" || fail "the headless replay ends on another picture"
+  start game2 --scale 1 --replay "$tmp/game.rec" --state "$tmp/replayed.json" --screenshot "$tmp/replayed.png"
+  ends "$game2" 90 || fail "the replay did not end with the recording"
+  game2=""
+  cmp "$tmp/played.json" "$tmp/replayed.json" || fail "the replay in the window ends in another state"
+  cmp "$tmp/played.png" "$tmp/replayed.png" || fail "the replay in the window ends on another picture"
+  grep -o '"enteredInitials": "[^"]*"' "$tmp/played.json"
+  grep -c ' ' "$tmp/game.rec" | sed 's/^/lines recorded: /'
   ;;
 
 cadence)

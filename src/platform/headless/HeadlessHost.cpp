@@ -4,13 +4,18 @@
 
 namespace qr {
 
-HeadlessHost::HeadlessHost(HeadlessOptions options)
-    : options_(std::move(options)), files_(options_.dataDir) {}
+HeadlessHost::HeadlessHost(HeadlessOptions options) : options_(std::move(options)), files_(options_.dataDir) {}
 
 void HeadlessHost::Pace(std::int64_t gameMs) {
   now_ = gameMs;
   if (hook_) hook_();
   if (now_ >= options_.runMs) throw RunEnded{};
+}
+
+LoadedFile HeadlessHost::LoadFile(const std::string& name, std::size_t limit) {
+  auto it = options_.files.find(name);
+  if (it != options_.files.end()) return it->second;
+  return files_.Load(name, limit);
 }
 
 void HeadlessHost::TakeInput(std::vector<InputEvent>& events) {

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,8 @@ struct HeadlessOptions {
   std::vector<ScriptEvent> script;
   std::int64_t runMs = 600000;
   std::string dataDir;  // empty: no file is read or written
+  // Files as a recording found them, served in place of the data directory's.
+  std::map<std::string, LoadedFile> files;
 };
 
 // The headless twin's host: no window, no sound, no waiting; the input comes from a script,
@@ -34,7 +37,7 @@ class HeadlessHost final : public Host {
   void Pace(std::int64_t gameMs) override;
   void TakeInput(std::vector<InputEvent>& events) override;
   void PlaySound(const std::string& /*name*/) override {}
-  LoadedFile LoadFile(const std::string& name, std::size_t limit) override { return files_.Load(name, limit); }
+  LoadedFile LoadFile(const std::string& name, std::size_t limit) override;
   bool SaveFile(const std::string& name, std::string_view bytes, std::string& error) override {
     return files_.Save(name, bytes, error);
   }

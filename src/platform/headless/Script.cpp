@@ -3,6 +3,8 @@
 #include <charconv>
 #include <map>
 
+#include "platform/VirtualKeys.hpp"
+
 namespace qr {
 
 namespace {
@@ -72,8 +74,9 @@ std::string Quoted(std::string_view text) {
 
 int KeyNameToVk(const std::string& name) {
   static const std::map<std::string, int> named = {
-      {"esc", 27},  {"escape", 27}, {"enter", 13}, {"backspace", 8}, {"space", 32},
-      {"left", 37}, {"up", 38},     {"right", 39}, {"down", 40},     {"semicolon", 186},
+      {"esc", vk::kEsc},     {"escape", vk::kEsc},          {"enter", vk::kEnter}, {"backspace", vk::kBackspace},
+      {"space", vk::kSpace}, {"left", vk::kLeft},           {"up", vk::kUp},       {"right", vk::kRight},
+      {"down", vk::kDown},   {"semicolon", vk::kSemicolon},
   };
   const std::string lower = Lower(name);
   if (auto it = named.find(lower); it != named.end()) return it->second;

@@ -1,4 +1,5 @@
 #include "platform/sdl/KeyMap.hpp"
+#include "platform/VirtualKeys.hpp"
 
 namespace qr {
 
@@ -8,7 +9,7 @@ namespace {
 int OemKeyFor(SDL_Keycode keycode) {
   switch (keycode) {
     case SDLK_SEMICOLON:
-      return 186;
+      return vk::kSemicolon;
     case SDLK_EQUALS:
       return 187;
     case SDLK_COMMA:
@@ -46,7 +47,7 @@ int ByPosition(SDL_Scancode sc) {
     case SDL_SCANCODE_KP_0:
       return 96;
     case SDL_SCANCODE_BACKSPACE:
-      return 8;
+      return vk::kBackspace;
     case SDL_SCANCODE_TAB:
       return 9;
     case SDL_SCANCODE_KP_CLEAR:
@@ -55,24 +56,24 @@ int ByPosition(SDL_Scancode sc) {
     case SDL_SCANCODE_RETURN:
     case SDL_SCANCODE_RETURN2:
     case SDL_SCANCODE_KP_ENTER:
-      return 13;
+      return vk::kEnter;
     case SDL_SCANCODE_LSHIFT:
     case SDL_SCANCODE_RSHIFT:
-      return 16;
+      return vk::kShift;
     case SDL_SCANCODE_LCTRL:
     case SDL_SCANCODE_RCTRL:
-      return 17;
+      return vk::kControl;
     case SDL_SCANCODE_LALT:
     case SDL_SCANCODE_RALT:
-      return 18;
+      return vk::kAlt;
     case SDL_SCANCODE_PAUSE:
       return 19;
     case SDL_SCANCODE_CAPSLOCK:
       return 20;
     case SDL_SCANCODE_ESCAPE:
-      return 27;
+      return vk::kEsc;
     case SDL_SCANCODE_SPACE:
-      return 32;
+      return vk::kSpace;
     case SDL_SCANCODE_PAGEUP:
       return 33;
     case SDL_SCANCODE_PAGEDOWN:
@@ -82,13 +83,13 @@ int ByPosition(SDL_Scancode sc) {
     case SDL_SCANCODE_HOME:
       return 36;
     case SDL_SCANCODE_LEFT:
-      return 37;
+      return vk::kLeft;
     case SDL_SCANCODE_UP:
-      return 38;
+      return vk::kUp;
     case SDL_SCANCODE_RIGHT:
-      return 39;
+      return vk::kRight;
     case SDL_SCANCODE_DOWN:
-      return 40;
+      return vk::kDown;
     case SDL_SCANCODE_PRINTSCREEN:
       return 44;
     case SDL_SCANCODE_INSERT:
@@ -119,7 +120,7 @@ int ByPosition(SDL_Scancode sc) {
     case SDL_SCANCODE_SCROLLLOCK:
       return 145;
     case SDL_SCANCODE_SEMICOLON:
-      return 186;
+      return vk::kSemicolon;
     case SDL_SCANCODE_EQUALS:
       return 187;
     case SDL_SCANCODE_COMMA:

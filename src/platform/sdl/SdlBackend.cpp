@@ -18,6 +18,7 @@
 
 #include "platform/DataDir.hpp"
 #include "platform/DataFiles.hpp"
+#include "platform/VirtualKeys.hpp"
 #include "platform/sdl/KeyMap.hpp"
 #include "platform/sdl/PassStats.hpp"
 #include "platform/sdl/Screenshot.hpp"
@@ -365,9 +366,9 @@ class SdlHost final : public Host {
     // Shift, Ctrl and Alt have one code for both keys: it is up when both are.
     const Uint8* state = SDL_GetKeyboardState(nullptr);
     auto both = [&](SDL_Scancode a, SDL_Scancode b) { return state[a] == 0 && state[b] == 0; };
-    if (vk == 16 && !both(SDL_SCANCODE_LSHIFT, SDL_SCANCODE_RSHIFT)) return;
-    if (vk == 17 && !both(SDL_SCANCODE_LCTRL, SDL_SCANCODE_RCTRL)) return;
-    if (vk == 18 && !both(SDL_SCANCODE_LALT, SDL_SCANCODE_RALT)) return;
+    if (vk == vk::kShift && !both(SDL_SCANCODE_LSHIFT, SDL_SCANCODE_RSHIFT)) return;
+    if (vk == vk::kControl && !both(SDL_SCANCODE_LCTRL, SDL_SCANCODE_RCTRL)) return;
+    if (vk == vk::kAlt && !both(SDL_SCANCODE_LALT, SDL_SCANCODE_RALT)) return;
     if (vk <= 0 || vk >= 256 || !down_[vk]) return;
     down_[vk] = false;
     Queue(InputEvent{InputEvent::Kind::Up, vk});
