@@ -176,6 +176,7 @@ var QR = (function () {
   qr.ended = function (recording) {
     qr.recording = recording;
     qr.runsEnded++;
+    qr.recordingOn(true);
     paint();
     overlay.style.display = 'flex';
   };

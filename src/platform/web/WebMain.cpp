@@ -10,6 +10,7 @@
 
 #include "app/frmRallex.hpp"
 #include "platform/Machine.hpp"
+#include "platform/Recorder.hpp"
 #include "platform/sound/GameSounds.hpp"
 #include "platform/web/WebHost.hpp"
 
@@ -84,8 +85,12 @@ int main() {
   for (;;) {
     host.BeginRun();
     {
-      qr::Machine machine(host);
+      // Every run is recorded: the page's link downloads it, and a game that enters a table
+      // keeps its recording beside the table.
+      qr::Recorder recorder(host, nullptr);
+      qr::Machine machine(recorder);
       qr::frmRallex game(machine);
+      host.RecordingSource([&] { return recorder.Recording(); });
       host.StateSource([&] { return game.StateJson(machine.NowMs(), false, machine.Sounds()); });
       host.OnStop([&] {
         host.ShowFrame(machine.surface());
@@ -94,8 +99,9 @@ int main() {
       game.Form_Load();
       host.OnStop({});
       host.StateSource({});
+      host.RecordingSource({});
       qr_state(game.StateJson(machine.NowMs(), true, machine.Sounds()).c_str());
-      qr_ended(machine.Recording().c_str());
+      qr_ended(recorder.Recording().c_str());
     }
     host.WaitForKey();
   }
