@@ -211,7 +211,8 @@ TEST(Options, WrongFlagsAreNamed) {
       {{"--headless", "--screenshot", ""}, "--screenshot"},
       {{"--headless", "--data-dir", ""}, "--data-dir"},
       {{"--run-ms", "10"}, "--run-ms"},  // headless only
-      {{"--state", "a.json"}, "--state"},
+      {{"--script", "a.txt"}, "--script"},
+      {{"--headless", "--replay", "r.txt"}, "--replay"},  // window only
       {{"--headless", "--scale", "2"}, "--scale"},  // window only
       {{"--headless", "--fullscreen"}, "--fullscreen"},
       {{"--scale", "9"}, "--scale"},

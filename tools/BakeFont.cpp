@@ -261,6 +261,7 @@ std::string Name(const Face& f) { return std::to_string(f.points) + (f.italic ? 
 
 void Write(std::ostream& o, const std::vector<Face>& faces, const char* font) {
   o << "// Baked from " << font << " by rall-bakefont; do not edit.\n"
+    << "// clang-format off\n"
     << "#include <iterator>\n\n#include \"platform/FontAtlas.hpp\"\n\nnamespace qr {\n\nnamespace {\n\n";
   for (const Face& f : faces) {
     o << "// " << f.glyphs.size() << " glyphs (" << f.glyphs.size() * sizeof(qr::BakedGlyph) << " bytes), "

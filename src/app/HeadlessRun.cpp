@@ -1,6 +1,7 @@
 #include "app/HeadlessRun.hpp"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -11,14 +12,19 @@
 namespace qr {
 
 bool LoadScript(const std::string& path, std::vector<ScriptEvent>& events, RecordingHeader& header) {
+  std::error_code ec;
   std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  if (!in || std::filesystem::is_directory(path, ec)) {
     std::fprintf(stderr, "quillmarsh-rall: cannot read the script %s\n", Printable(path).c_str());
     return false;
   }
   // Read whole (the script's own limit, and one byte more to see it exceeded), then parsed.
   std::string text(static_cast<std::size_t>(kScriptMaxBytes) + 1, '\0');
   in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  if (in.bad()) {
+    std::fprintf(stderr, "quillmarsh-rall: %s: cannot be read\n", Printable(path).c_str());
+    return false;
+  }
   text.resize(static_cast<std::size_t>(in.gcount()));
   std::istringstream words(text);
   std::string error;

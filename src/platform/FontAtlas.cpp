@@ -1,4 +1,5 @@
 // Baked from DejaVuSansCondensed-Bold.ttf by rall-bakefont; do not edit.
+// clang-format off
 #include <iterator>
 
 #include "platform/FontAtlas.hpp"

@@ -1,5 +1,7 @@
 #include "platform/Recorder.hpp"
 
+#include "platform/VirtualKeys.hpp"
+
 #include <cstdlib>
 #include <ctime>
 
@@ -9,7 +11,6 @@ namespace {
 
 // A recorded file keeps this much: the game reads only the first line of its one file.
 constexpr std::size_t kRecordedFileBytes = 1024;
-constexpr int kEscVk = 27;
 
 const char* ActionName(InputEvent::Kind kind) {
   switch (kind) {
@@ -86,23 +87,23 @@ std::string StartDate() {
 
 std::string KeyNameOf(int vk) {
   switch (vk) {
-    case 27:
+    case vk::kEsc:
       return "Esc";
-    case 13:
+    case vk::kEnter:
       return "Enter";
-    case 8:
+    case vk::kBackspace:
       return "Backspace";
-    case 32:
+    case vk::kSpace:
       return "Space";
-    case 37:
+    case vk::kLeft:
       return "Left";
-    case 38:
+    case vk::kUp:
       return "Up";
-    case 39:
+    case vk::kRight:
       return "Right";
-    case 40:
+    case vk::kDown:
       return "Down";
-    case 186:
+    case vk::kSemicolon:
       return "Semicolon";
     default:
       break;
@@ -245,7 +246,7 @@ void Replayer::TakeInput(std::vector<InputEvent>& events) {
   live_.clear();
   HostWrapper::TakeInput(live_);
   for (const InputEvent& e : live_) {
-    const bool esc = e.kind == InputEvent::Kind::Down && e.vk == kEscVk;
+    const bool esc = e.kind == InputEvent::Kind::Down && e.vk == vk::kEsc;
     const bool windowGone = e.kind == InputEvent::Kind::FocusLost || e.kind == InputEvent::Kind::Close;
     // Esc, closing the window or leaving it ends the replay, as a closed window ends the game.
     if ((esc || windowGone) && !left_) {
