@@ -1,14 +1,18 @@
 # make play: set up, build and start the game (only the game is built). make test: set up, build
 # everything and run every test.
+# make web: the game as a web page in build-web/site; make serve: serves it on
+# http://127.0.0.1:8000; make web-test: the page in a real browser (Chromium), against the
+# headless twin.
 # make fuzz: build the high-score file loader's fuzz target with clang and run it for a minute.
 BUILD      ?= build
 BUILD_ASAN ?= build-asan
 BUILD_FUZZ ?= build-fuzz
+BUILD_WEB  ?= build-web
 FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_GEN  := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: play test build setup configure asan install bench fuzz clean
+.PHONY: play test build setup configure asan install bench fuzz clean web web-setup serve web-test
 
 setup:
 	@./scripts/install-deps.sh
@@ -26,6 +30,7 @@ play: configure
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 	@$(MAKE) --no-print-directory asan
+	@$(MAKE) --no-print-directory web-test
 
 asan: setup
 	@cmake -S . -B $(BUILD_ASAN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQR_SANITIZE=ON >/dev/null
@@ -37,6 +42,26 @@ bench: setup
 	@cmake -S . -B build-bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DQR_BUILD_BENCH=ON -DQR_BUILD_TESTS=OFF >/dev/null
 	@cmake --build build-bench -j $(JOBS) --target rall_bench
 	@./build-bench/rall_bench
+
+# The web page. Emscripten's JavaScript tools look for their node modules in Debian's folder.
+web-setup:
+	@./scripts/install-web-deps.sh
+
+web: web-setup
+	@NODE_PATH=/usr/share/nodejs emcmake cmake -S . -B $(BUILD_WEB) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \
+		-DQR_WINDOW=OFF -DQR_BUILD_TESTS=OFF >/dev/null
+	@NODE_PATH=/usr/share/nodejs cmake --build $(BUILD_WEB) -j $(JOBS)
+	@echo "The page: $(BUILD_WEB)/site/"
+
+serve: web
+	@echo "Serving the game on http://127.0.0.1:8000/ (Ctrl+C stops)"
+	@cd $(BUILD_WEB)/site && python3 -m http.server 8000 --bind 127.0.0.1
+
+# The page in headless Chromium, compared with the headless twin of the native build.
+web-test: web configure
+	@cmake --build $(BUILD) -j $(JOBS) --target quillmarsh-rall
+	@cd web/tests && npm ci --no-audit --no-fund --loglevel=error >/dev/null
+	@node web/tests/web-test.mjs $(BUILD_WEB)/site $(BUILD)/quillmarsh-rall
 
 # Installs under ~/.local without root: the game, its desktop entry, icons and manual page.
 PREFIX ?= $(HOME)/.local
@@ -52,4 +77,4 @@ fuzz: setup
 		$(BUILD_FUZZ)/corpus fuzz/corpus
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ) $(BUILD_WEB)

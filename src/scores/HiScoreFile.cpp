@@ -18,8 +18,8 @@ constexpr std::size_t kReadLimit = 65536;
 bool frmRallex::GetHighScores() {
   const std::string dir = Rallex.GetWindowsDir();
   hiScoreFile = dir + kHiScoreFileName;
-  if (dir.empty()) return false;  // the game runs without files
-
+  // Asked even when the game keeps no files: a recording played again brings the file as the
+  // game found it.
   LoadedFile file = machine_.LoadFile(kHiScoreFileName, kReadLimit);
   if (file.status == LoadedFile::Status::Missing) return false;
   if (file.status == LoadedFile::Status::Unreadable) {
