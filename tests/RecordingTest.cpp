@@ -95,7 +95,7 @@ TEST(Recording, KeyStormsPlayAgainExactly) {
     again.seed = *header.seed;
     again.script = *events;
     again.files = header.files;
-    again.dataDir = empty.str();
+    again.dataDir = storm % 4 == 0 ? std::string() : empty.str();  // the table comes with the recording
     const Outcome second = Play(again, 60000);
     EXPECT_EQ(second.state, first.state) << "storm " << storm;
     EXPECT_TRUE(second.picture == first.picture) << "storm " << storm;
