@@ -1,5 +1,6 @@
 #!/bin/sh
 # Installs the Debian packages that building, testing and playing need, when they are missing.
+#   scripts/install-deps.sh [PACKAGE...]   the given packages instead (the other install scripts)
 set -eu
 
 packages="build-essential cmake ninja-build pkg-config git
@@ -7,6 +8,8 @@ libsdl2-dev libsdl2-ttf-dev libfreetype-dev libharfbuzz-dev libpng-dev nlohmann-
 libgtest-dev libgmock-dev libbenchmark-dev
 clang libclang-rt-14-dev
 xvfb xauth xdotool openbox"
+
+[ $# -gt 0 ] && packages="$*"
 
 missing=""
 for p in $packages; do
