@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -12,13 +13,17 @@
 #include <deque>
 #include <exception>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <utility>
 
 #include "platform/DataDir.hpp"
 #include "platform/DataFiles.hpp"
+#include "platform/Font.hpp"
+#include "platform/Surface.hpp"
 #include "platform/VirtualKeys.hpp"
+#include "platform/sdl/Gamepads.hpp"
 #include "platform/sdl/KeyMap.hpp"
 #include "platform/sdl/PassStats.hpp"
 #include "platform/sdl/Screenshot.hpp"
@@ -39,6 +44,52 @@ constexpr std::int64_t kFitWaitMs = 1000;
 std::int64_t SteadyMs() {
   using namespace std::chrono;
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::int64_t SteadyUs() {
+  using namespace std::chrono;
+  return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// When an SDL event happened, on the steady clock in microseconds: its timestamp is in
+// milliseconds since SDL started.
+std::int64_t EventUs(Uint32 timestamp) {
+  const Uint32 age = SDL_GetTicks() - timestamp;
+  return SteadyUs() - static_cast<std::int64_t>(age < 1000 ? age : 0) * 1000;
+}
+
+// The pad's name for its side, and what it is known by when it comes back: the GUID of its
+// model and, when it has one, its serial number.
+std::string PadIdentity(SDL_GameController* pad) {
+  char guid[33];
+  SDL_JoystickGetGUIDString(SDL_JoystickGetGUID(SDL_GameControllerGetJoystick(pad)), guid, sizeof guid);
+  const char* serial = SDL_GameControllerGetSerial(pad);
+  return std::string(guid) + "/" + (serial != nullptr ? serial : "");
+}
+
+bool PadButton(Uint8 button, Gamepads::Button& out) {
+  switch (button) {
+    case SDL_CONTROLLER_BUTTON_DPAD_UP:
+      out = Gamepads::Button::Up;
+      return true;
+    case SDL_CONTROLLER_BUTTON_DPAD_DOWN:
+      out = Gamepads::Button::Down;
+      return true;
+    case SDL_CONTROLLER_BUTTON_A:
+      out = Gamepads::Button::A;
+      return true;
+    case SDL_CONTROLLER_BUTTON_B:
+      out = Gamepads::Button::B;
+      return true;
+    case SDL_CONTROLLER_BUTTON_BACK:
+      out = Gamepads::Button::Back;
+      return true;
+    case SDL_CONTROLLER_BUTTON_START:
+      out = Gamepads::Button::Start;
+      return true;
+    default:
+      return false;
+  }
 }
 
 // A window of the default scale: smaller, and moved, when with the window manager's frame it
@@ -78,22 +129,28 @@ class SdlHost final : public Host {
         startMs_(SteadyMs()) {}
   ~SdlHost() override {
     if (canvas_ != nullptr) SDL_FreeSurface(canvas_);
+    for (auto& [instance, pad] : pads_) SDL_GameControllerClose(pad);
   }
 
   // ---- The game thread.
 
   // Hands the picture to the window thread, which looks for it at its next turn.
+  // The frame carries the times of the input the game has taken before drawing it.
   void ShowFrame(const Surface& surface) override {
     std::lock_guard lock(mutex_);
     frame_.indices.assign(surface.Indices().begin(), surface.Indices().end());
     frame_.palette = surface.Palette();
     frameNew_ = true;
+    frameStamps_.insert(frameStamps_.end(), observed_.begin(), observed_.end());
+    observed_.clear();
   }
 
   void TakeInput(std::vector<InputEvent>& events) override {
     std::lock_guard lock(mutex_);
     events.insert(events.end(), input_.begin(), input_.end());
     input_.clear();
+    observed_.insert(observed_.end(), inputStamps_.begin(), inputStamps_.end());
+    inputStamps_.clear();
   }
 
   void ShowWindow() override {
@@ -163,7 +220,10 @@ class SdlHost final : public Host {
     return static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
   }
 
-  void CountPass(LoopId id) override { stats_.Pass(id, SteadyMs() - startMs_); }
+  void CountPass(LoopId id) override {
+    stats_.Pass(id, SteadyMs() - startMs_);
+    loop_.store(static_cast<int>(id), std::memory_order_relaxed);
+  }
 
   // Runs the game; at its end the window thread closes the window.
   void RunGame(const std::function<void(Host&)>& game) {
@@ -196,6 +256,7 @@ class SdlHost final : public Host {
         while (SDL_PollEvent(&e) != 0) Handle(e);
       }
       if (RunRequests()) return;
+      FollowEntry();
       if (fitUntil_ != 0 && (FitToDesktop(window_) || SteadyMs() > fitUntil_)) fitUntil_ = 0;
       if (pendingLoss_ && SteadyMs() >= graceUntil_) {
         pendingLoss_ = false;
@@ -210,6 +271,7 @@ class SdlHost final : public Host {
 
   const std::string& Failure() const { return failure_; }
   const PassStats& Stats() const { return stats_; }
+  std::string LatencyReportText() const { return LatencyReport(latencies_); }
   // "Window: 1200 frames shown, 59.9 per second"
   std::string WindowReport() const {
     const double s = static_cast<double>(SteadyMs() - startMs_) / 1000.0;
@@ -259,19 +321,22 @@ class SdlHost final : public Host {
     return done;
   }
 
-  // Window thread: queues input for the game.
-  void Queue(InputEvent e) {
+  // Window thread: queues input for the game; a key's or a pad's event with the time it
+  // happened (for the latency statistics).
+  void Queue(InputEvent e, std::int64_t stampUs = -1) {
     std::lock_guard lock(mutex_);
     input_.push_back(e);
+    if (stampUs >= 0) inputStamps_.push_back(stampUs);
+  }
+  void QueueAll(std::vector<InputEvent>& events, std::int64_t stampUs) {
+    for (const InputEvent& e : events) Queue(e, stampUs);
+    events.clear();
   }
 
   // Every key held goes up: the window no longer hears them.
   void ReleaseAll() {
-    for (int vk = 1; vk < 256; ++vk) {
-      if (!down_[vk]) continue;
-      down_[vk] = false;
-      Queue(InputEvent{InputEvent::Kind::Up, vk});
-    }
+    held_.ReleaseAll(0xFF, scratch_);
+    QueueAll(scratch_, -1);
   }
 
   // One loss is enough: the game ends on it. (Closing the window brings a close and a quit.)
@@ -295,6 +360,25 @@ class SdlHost final : public Host {
         break;
       case SDL_KEYUP:
         HandleKeyUp(e.key);
+        break;
+      case SDL_CONTROLLERDEVICEADDED:
+        AttachPad(e.cdevice.which);
+        break;
+      case SDL_CONTROLLERDEVICEREMOVED:
+        DetachPad(e.cdevice.which);
+        break;
+      case SDL_CONTROLLERBUTTONDOWN:
+      case SDL_CONTROLLERBUTTONUP: {
+        Gamepads::Button button{};
+        if (!PadButton(e.cbutton.button, button)) break;
+        gamepads_.SetButton(e.cbutton.which, button, e.type == SDL_CONTROLLERBUTTONDOWN, SteadyMs(), scratch_);
+        QueueAll(scratch_, EventUs(e.cbutton.timestamp));
+        break;
+      }
+      case SDL_CONTROLLERAXISMOTION:
+        if (e.caxis.axis != SDL_CONTROLLER_AXIS_LEFTY) break;
+        gamepads_.SetStick(e.caxis.which, e.caxis.value, SteadyMs(), scratch_);
+        QueueAll(scratch_, EventUs(e.caxis.timestamp));
         break;
       default:
         break;
@@ -351,8 +435,9 @@ class SdlHost final : public Host {
     if (IsEnter(sc)) altEnterDown_ = false;
     const int vk = VirtualKeyFor(sc, k.keysym.sym);
     if (vk == 0) return;
-    down_[vk] = true;
-    Queue(InputEvent{InputEvent::Kind::Down, vk});  // auto-repeat comes as further key-downs
+    gamepads_.KeyboardUsed();
+    held_.Press(vk, HeldKeys::kKeyboard, scratch_);  // auto-repeat comes as further key-downs
+    QueueAll(scratch_, k.repeat != 0 ? -1 : EventUs(k.timestamp));
   }
 
   void HandleKeyUp(const SDL_KeyboardEvent& k) {
@@ -369,9 +454,47 @@ class SdlHost final : public Host {
     if (vk == vk::kShift && !both(SDL_SCANCODE_LSHIFT, SDL_SCANCODE_RSHIFT)) return;
     if (vk == vk::kControl && !both(SDL_SCANCODE_LCTRL, SDL_SCANCODE_RCTRL)) return;
     if (vk == vk::kAlt && !both(SDL_SCANCODE_LALT, SDL_SCANCODE_RALT)) return;
-    if (vk <= 0 || vk >= 256 || !down_[vk]) return;
-    down_[vk] = false;
-    Queue(InputEvent{InputEvent::Kind::Up, vk});
+    held_.Release(vk, HeldKeys::kKeyboard, scratch_);
+    QueueAll(scratch_, EventUs(k.timestamp));
+  }
+
+  // A pad arrived: it takes a side, or waits unused while both are taken.
+  void AttachPad(int deviceIndex) {
+    SDL_GameController* pad = SDL_GameControllerOpen(deviceIndex);
+    if (pad == nullptr) return;
+    const int instance = SDL_JoystickInstanceID(SDL_GameControllerGetJoystick(pad));
+    if (pads_.count(instance) != 0) {  // already open: SDL reports the pads present at start twice
+      SDL_GameControllerClose(pad);
+      return;
+    }
+    const int side = gamepads_.Attach(instance, PadIdentity(pad));
+    if (side == 0) {
+      SDL_GameControllerClose(pad);
+      return;
+    }
+    pads_[instance] = pad;
+    const char* name = SDL_GameControllerName(pad);
+    std::printf("Gamepad \"%s\" plays player %d\n", name != nullptr ? name : "?", side);
+    std::fflush(stdout);
+  }
+
+  void DetachPad(int instance) {
+    const auto it = pads_.find(instance);
+    if (it == pads_.end()) return;
+    gamepads_.Detach(instance, scratch_);
+    QueueAll(scratch_, -1);
+    SDL_GameControllerClose(it->second);
+    pads_.erase(it);
+  }
+
+  // The pads type the initials while the game's entry loop runs; a held up or down steps on.
+  void FollowEntry() {
+    const bool entry = loop_.load(std::memory_order_relaxed) == static_cast<int>(LoopId::GetInitials);
+    if (entry != gamepads_.Entry()) {
+      gamepads_.SetEntry(entry, scratch_);
+      QueueAll(scratch_, -1);
+    }
+    gamepads_.Tick(SteadyMs());
   }
 
   void ToggleFullscreen() {
@@ -417,14 +540,33 @@ class SdlHost final : public Host {
     const std::int64_t now = SteadyMs();
     if (now < nextPresentMs_) return;
     nextPresentMs_ = now + 1000 / RefreshRate();
+    bool fresh = false;
     {
       std::lock_guard lock(mutex_);
       if (frameNew_) {
         frameNew_ = false;
-        std::swap(incoming_, frame_);
+        fresh = true;
+        std::swap(raw_, frame_);
+        presentStamps_.insert(presentStamps_.end(), frameStamps_.begin(), frameStamps_.end());
+        frameStamps_.clear();
       }
     }
+    // The picture shown is the game's, with the character the pad would type over it.
+    const char preview = gamepads_.Preview();
+    if (fresh || preview != previewShown_) {
+      incoming_ = raw_;
+      previewShown_ = preview;
+      if (preview != 0) DrawPreview(incoming_, preview);
+    }
     const bool changed = !incoming_.indices.empty() && incoming_ != shown_;
+    PresentChanges(changed);
+    // The input the game took before drawing this frame is answered now.
+    const std::int64_t end = SteadyUs();
+    for (const std::int64_t t : presentStamps_) latencies_.push_back(end - t);
+    presentStamps_.clear();
+  }
+
+  void PresentChanges(bool changed) {
     if (!changed && !mustPresent_) return;
 
     SDL_Surface* target = SDL_GetWindowSurface(window_);
@@ -435,7 +577,8 @@ class SdlHost final : public Host {
                        shown_.indices.empty() || fit.scale == 0;
     mustPresent_ = false;
     viewport_ = fit;
-    if (changed) std::swap(shown_, incoming_);  // incoming_ now holds the frame on the screen before
+    if (changed) std::swap(shown_, incoming_);  // incoming_ now holds the frame on the screen before,
+    // to be made again from raw_ when something changes
     if (shown_.indices.empty()) return;
 
     if (canvas_ == nullptr || canvas_->w != target->w || canvas_->h != target->h) {
@@ -470,6 +613,62 @@ class SdlHost final : public Host {
     SDL_UnlockSurface(canvas_);
   }
 
+  // The character the pad would type, in a dim grey in the cell above the entry's cursor, which
+  // is the thick line the entry draws at y = 155 under the next character cell.
+  void DrawPreview(Frame& frame, char c) {
+    constexpr int kCursorY = 155;
+    constexpr std::uint32_t kSilver = 0xC0C0C0;
+    auto at = [&](int x, int y) {
+      return frame.palette[frame.indices[static_cast<std::size_t>(y * Surface::kWidth + x)]] & 0xFFFFFF;
+    };
+    int cell = -1;
+    for (int i = 0; i < 3 && cell < 0; ++i) {
+      const int x0 = 135 + 15 * i;
+      bool line = true;
+      for (int y = kCursorY - 1; y <= kCursorY + 1 && line; ++y) {
+        for (int x = x0; x <= x0 + 10 && line; ++x) line = at(x, y) == kSilver;
+      }
+      if (line) cell = x0;
+    }
+    if (cell < 0) return;
+    const std::vector<bool>& mask = GlyphMask(c);
+    // A colour for the preview: a palette entry the frame does not use.
+    std::array<bool, 256> used{};
+    for (const std::uint8_t i : frame.indices) used[i] = true;
+    const auto spare = std::find(used.rbegin(), used.rend(), false);
+    if (spare == used.rend()) return;
+    const auto index = static_cast<std::uint8_t>(used.rend() - spare - 1);
+    frame.palette[index] = 0x606060;
+    for (std::size_t p = 0; p < mask.size(); ++p) {
+      if (!mask[p]) continue;
+      const int x = cell + static_cast<int>(p % kGlyphBox);
+      const int y = 135 + static_cast<int>(p / kGlyphBox);
+      if (x < Surface::kWidth && y < Surface::kHeight)
+        frame.indices[static_cast<std::size_t>(y * Surface::kWidth + x)] = index;
+    }
+  }
+
+  // The pixels of a character printed at the top left of a kGlyphBox square, in the game's font.
+  static constexpr int kGlyphBox = 16;
+  const std::vector<bool>& GlyphMask(char c) {
+    auto& mask = glyphs_[static_cast<unsigned char>(c)];
+    if (!mask.empty()) return mask;
+    Font font(10, 96);
+    Surface surface(font);
+    surface.Cls();
+    const std::vector<std::uint8_t> blank = surface.Indices();
+    surface.ForeColor(0xC0C0C0);
+    surface.Print(std::string(1, c));
+    mask.assign(kGlyphBox * kGlyphBox, false);
+    for (int y = 0; y < kGlyphBox; ++y) {
+      for (int x = 0; x < kGlyphBox; ++x) {
+        const auto p = static_cast<std::size_t>(y * Surface::kWidth + x);
+        mask[static_cast<std::size_t>(y * kGlyphBox + x)] = surface.Indices()[p] != blank[p];
+      }
+    }
+    return mask;
+  }
+
   int RefreshRate() {
     SDL_DisplayMode mode{};
     if (refreshRate_ == 0) {
@@ -499,14 +698,27 @@ class SdlHost final : public Host {
   Frame frame_;
   bool frameNew_ = false;
   std::vector<InputEvent> input_;
+  std::vector<std::int64_t> inputStamps_;  // when the events in input_ happened (keys and pads)
+  std::vector<std::int64_t> observed_;     // ... of the events the game took, not yet drawn
+  std::vector<std::int64_t> frameStamps_;  // ... of the events frame_ answers
   std::deque<std::function<void()>> requests_;
   std::uint64_t requestsPosted_ = 0;
   std::uint64_t requestsDone_ = 0;
   bool gameDone_ = false;
 
   // Window thread only.
-  Frame incoming_;
+  Frame raw_;       // the game's newest frame
+  Frame incoming_;  // raw_ with the preview: the picture to show
   Frame shown_;
+  char previewShown_ = 0;
+  std::array<std::vector<bool>, 256> glyphs_;
+  std::vector<std::int64_t> presentStamps_;
+  std::vector<std::int64_t> latencies_;  // microseconds from an event to the frame that answers it
+  std::atomic<int> loop_{-1};            // the loop whose pass began last (from the game thread)
+  HeldKeys held_;
+  Gamepads gamepads_{held_};
+  std::map<int, SDL_GameController*> pads_;  // the pads that play, by joystick instance
+  std::vector<InputEvent> scratch_;
   SDL_Surface* canvas_ = nullptr;  // the scaled picture, the size of the window
   Viewport viewport_;
   bool mustPresent_ = false;
@@ -517,7 +729,6 @@ class SdlHost final : public Host {
   bool pendingLoss_ = false;
   bool altEnterDown_ = false;
   bool focusLossQueued_ = false;
-  std::array<bool, 256> down_{};  // the keys the window has seen go down and not up
   bool keysShown_ = false;
   std::int64_t graceUntil_ = 0;
   std::int64_t fitUntil_ = 0;  // until then, the window is fitted to the desktop once its frame is known
@@ -542,6 +753,10 @@ int RunWindowed(const WindowOptions& options, const std::function<void(Host&)>& 
         stderr, "quillmarsh-rall: no display to open the window on (SDL: %s); use --headless to run without a window\n",
         SDL_GetError());
     return 1;
+  }
+
+  if (options.gamepads && SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER) != 0) {
+    std::fprintf(stderr, "quillmarsh-rall: game pads cannot be used (SDL: %s); the keyboard works\n", SDL_GetError());
   }
 
   SDL_Rect usable{0, 0, 0, 0};
@@ -573,7 +788,9 @@ int RunWindowed(const WindowOptions& options, const std::function<void(Host&)>& 
       std::fprintf(stderr, "quillmarsh-rall: %s\n", host.Failure().c_str());
       code = 1;
     }
-    if (options.stats) std::fputs((host.Stats().Report() + host.WindowReport()).c_str(), stderr);
+    if (options.stats) {
+      std::fputs((host.Stats().Report() + host.WindowReport() + host.LatencyReportText()).c_str(), stderr);
+    }
   }
   SDL_DestroyWindow(window);
   SDL_Quit();
