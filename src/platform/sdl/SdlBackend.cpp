@@ -13,7 +13,6 @@
 #include <deque>
 #include <exception>
 #include <functional>
-#include <map>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -23,8 +22,8 @@
 #include "platform/Font.hpp"
 #include "platform/Surface.hpp"
 #include "platform/VirtualKeys.hpp"
-#include "platform/sdl/Gamepads.hpp"
 #include "platform/sdl/KeyMap.hpp"
+#include "platform/sdl/PadInput.hpp"
 #include "platform/sdl/PassStats.hpp"
 #include "platform/sdl/Screenshot.hpp"
 #include "platform/sdl/Signals.hpp"
@@ -56,40 +55,6 @@ std::int64_t SteadyUs() {
 std::int64_t EventUs(Uint32 timestamp) {
   const Uint32 age = SDL_GetTicks() - timestamp;
   return SteadyUs() - static_cast<std::int64_t>(age < 1000 ? age : 0) * 1000;
-}
-
-// The pad's name for its side, and what it is known by when it comes back: the GUID of its
-// model and, when it has one, its serial number.
-std::string PadIdentity(SDL_GameController* pad) {
-  char guid[33];
-  SDL_JoystickGetGUIDString(SDL_JoystickGetGUID(SDL_GameControllerGetJoystick(pad)), guid, sizeof guid);
-  const char* serial = SDL_GameControllerGetSerial(pad);
-  return std::string(guid) + "/" + (serial != nullptr ? serial : "");
-}
-
-bool PadButton(Uint8 button, Gamepads::Button& out) {
-  switch (button) {
-    case SDL_CONTROLLER_BUTTON_DPAD_UP:
-      out = Gamepads::Button::Up;
-      return true;
-    case SDL_CONTROLLER_BUTTON_DPAD_DOWN:
-      out = Gamepads::Button::Down;
-      return true;
-    case SDL_CONTROLLER_BUTTON_A:
-      out = Gamepads::Button::A;
-      return true;
-    case SDL_CONTROLLER_BUTTON_B:
-      out = Gamepads::Button::B;
-      return true;
-    case SDL_CONTROLLER_BUTTON_BACK:
-      out = Gamepads::Button::Back;
-      return true;
-    case SDL_CONTROLLER_BUTTON_START:
-      out = Gamepads::Button::Start;
-      return true;
-    default:
-      return false;
-  }
 }
 
 // A window of the default scale: smaller, and moved, when with the window manager's frame it
@@ -129,20 +94,25 @@ class SdlHost final : public Host {
         startMs_(SteadyMs()) {}
   ~SdlHost() override {
     if (canvas_ != nullptr) SDL_FreeSurface(canvas_);
-    for (auto& [instance, pad] : pads_) SDL_GameControllerClose(pad);
   }
 
   // ---- The game thread.
 
   // Hands the picture to the window thread, which looks for it at its next turn.
   // The frame carries the times of the input the game has taken before drawing it.
+  // A frame that answers input wakes the window thread, which shows it at once.
   void ShowFrame(const Surface& surface) override {
-    std::lock_guard lock(mutex_);
-    frame_.indices.assign(surface.Indices().begin(), surface.Indices().end());
-    frame_.palette = surface.Palette();
-    frameNew_ = true;
-    frameStamps_.insert(frameStamps_.end(), observed_.begin(), observed_.end());
-    observed_.clear();
+    bool answers = false;
+    {
+      std::lock_guard lock(mutex_);
+      frame_.indices.assign(surface.Indices().begin(), surface.Indices().end());
+      frame_.palette = surface.Palette();
+      frameNew_ = true;
+      answers = !observed_.empty();
+      frameStamps_.insert(frameStamps_.end(), observed_.begin(), observed_.end());
+      observed_.clear();
+    }
+    if (answers) Wake();
   }
 
   void TakeInput(std::vector<InputEvent>& events) override {
@@ -361,26 +331,8 @@ class SdlHost final : public Host {
       case SDL_KEYUP:
         HandleKeyUp(e.key);
         break;
-      case SDL_CONTROLLERDEVICEADDED:
-        AttachPad(e.cdevice.which);
-        break;
-      case SDL_CONTROLLERDEVICEREMOVED:
-        DetachPad(e.cdevice.which);
-        break;
-      case SDL_CONTROLLERBUTTONDOWN:
-      case SDL_CONTROLLERBUTTONUP: {
-        Gamepads::Button button{};
-        if (!PadButton(e.cbutton.button, button)) break;
-        gamepads_.SetButton(e.cbutton.which, button, e.type == SDL_CONTROLLERBUTTONDOWN, SteadyMs(), scratch_);
-        QueueAll(scratch_, EventUs(e.cbutton.timestamp));
-        break;
-      }
-      case SDL_CONTROLLERAXISMOTION:
-        if (e.caxis.axis != SDL_CONTROLLER_AXIS_LEFTY) break;
-        gamepads_.SetStick(e.caxis.which, e.caxis.value, SteadyMs(), scratch_);
-        QueueAll(scratch_, EventUs(e.caxis.timestamp));
-        break;
       default:
+        if (pads_.Handle(e, SteadyMs(), scratch_)) QueueAll(scratch_, EventUs(e.common.timestamp));
         break;
     }
   }
@@ -435,7 +387,7 @@ class SdlHost final : public Host {
     if (IsEnter(sc)) altEnterDown_ = false;
     const int vk = VirtualKeyFor(sc, k.keysym.sym);
     if (vk == 0) return;
-    gamepads_.KeyboardUsed();
+    pads_.gamepads().KeyboardUsed();
     held_.Press(vk, HeldKeys::kKeyboard, scratch_);  // auto-repeat comes as further key-downs
     QueueAll(scratch_, k.repeat != 0 ? -1 : EventUs(k.timestamp));
   }
@@ -458,43 +410,14 @@ class SdlHost final : public Host {
     QueueAll(scratch_, EventUs(k.timestamp));
   }
 
-  // A pad arrived: it takes a side, or waits unused while both are taken.
-  void AttachPad(int deviceIndex) {
-    SDL_GameController* pad = SDL_GameControllerOpen(deviceIndex);
-    if (pad == nullptr) return;
-    const int instance = SDL_JoystickInstanceID(SDL_GameControllerGetJoystick(pad));
-    if (pads_.count(instance) != 0) {  // already open: SDL reports the pads present at start twice
-      SDL_GameControllerClose(pad);
-      return;
-    }
-    const int side = gamepads_.Attach(instance, PadIdentity(pad));
-    if (side == 0) {
-      SDL_GameControllerClose(pad);
-      return;
-    }
-    pads_[instance] = pad;
-    const char* name = SDL_GameControllerName(pad);
-    std::printf("Gamepad \"%s\" plays player %d\n", name != nullptr ? name : "?", side);
-    std::fflush(stdout);
-  }
-
-  void DetachPad(int instance) {
-    const auto it = pads_.find(instance);
-    if (it == pads_.end()) return;
-    gamepads_.Detach(instance, scratch_);
-    QueueAll(scratch_, -1);
-    SDL_GameControllerClose(it->second);
-    pads_.erase(it);
-  }
-
   // The pads type the initials while the game's entry loop runs; a held up or down steps on.
   void FollowEntry() {
     const bool entry = loop_.load(std::memory_order_relaxed) == static_cast<int>(LoopId::GetInitials);
-    if (entry != gamepads_.Entry()) {
-      gamepads_.SetEntry(entry, scratch_);
+    if (entry != pads_.gamepads().Entry()) {
+      pads_.gamepads().SetEntry(entry, scratch_);
       QueueAll(scratch_, -1);
     }
-    gamepads_.Tick(SteadyMs());
+    pads_.gamepads().Tick(SteadyMs());
   }
 
   void ToggleFullscreen() {
@@ -538,11 +461,15 @@ class SdlHost final : public Host {
   // more than the game itself.)
   void Present() {
     const std::int64_t now = SteadyMs();
-    if (now < nextPresentMs_) return;
-    nextPresentMs_ = now + 1000 / RefreshRate();
+    const std::int64_t period = 1000 / RefreshRate();
     bool fresh = false;
     {
       std::lock_guard lock(mutex_);
+      // A frame that answers a key or a pad goes out at once: waiting for the next turn would
+      // add up to a refresh to the time the player waits. The others wait for the next turn.
+      const bool answers = frameNew_ && !frameStamps_.empty();
+      if (now < nextPresentMs_ && !answers) return;
+      nextPresentMs_ = now + period;
       if (frameNew_) {
         frameNew_ = false;
         fresh = true;
@@ -552,7 +479,7 @@ class SdlHost final : public Host {
       }
     }
     // The picture shown is the game's, with the character the pad would type over it.
-    const char preview = gamepads_.Preview();
+    const char preview = pads_.gamepads().Preview();
     if (fresh || preview != previewShown_) {
       incoming_ = raw_;
       previewShown_ = preview;
@@ -716,8 +643,7 @@ class SdlHost final : public Host {
   std::vector<std::int64_t> latencies_;  // microseconds from an event to the frame that answers it
   std::atomic<int> loop_{-1};            // the loop whose pass began last (from the game thread)
   HeldKeys held_;
-  Gamepads gamepads_{held_};
-  std::map<int, SDL_GameController*> pads_;  // the pads that play, by joystick instance
+  PadInput pads_{held_};
   std::vector<InputEvent> scratch_;
   SDL_Surface* canvas_ = nullptr;  // the scaled picture, the size of the window
   Viewport viewport_;
