@@ -1,9 +1,10 @@
 // A two-player game played in the window with two of SDL's virtual pads, from the coins to the
 // initials: the Back buttons insert two coins, player 2's Start starts the game, player 1 follows
-// the ball with the left stick while player 2 holds the D-pad up, player 1's pad is pulled out
-// and plugged in again in the middle of the game, and the winner chooses "PAD" with the stick,
-// types it with A and confirms with Start. Passes when the two-player table holds PAD with the
-// winning score. Runs on SDL's dummy video driver: no display is needed.
+// the ball with the left stick while player 2 holds the D-pad up, both pads are pulled out in the
+// middle of the game and plugged in again in the other order, and the winner chooses "PAD" with
+// the D-pad, types it with A and confirms with Start. Passes when player 1 won (the pads kept
+// their sides) and the two-player table holds PAD with the winning score. Runs on SDL's dummy video driver: no display
+// is needed.
 //
 //   window_pad_game DATA_DIR
 #include <SDL.h>
@@ -127,10 +128,15 @@ std::string Drive(Seen& seen) {
   while (seen.loop == static_cast<int>(qr::LoopId::MainLoop)) {
     if (std::chrono::steady_clock::now() - start > 120s) return "the game did not end";
     if (!replugged && std::chrono::steady_clock::now() - start > 6s) {
+      // Both pads leave and come back, player 2's first: each gets its own side back.
       PullOut(one);
+      PullOut(two);
       std::this_thread::sleep_for(200ms);
+      two = PlugIn(2);
+      std::this_thread::sleep_for(100ms);
       one = PlugIn(1);
-      if (one == nullptr) return "the pad could not be plugged in again";
+      if (one == nullptr || two == nullptr) return "the pads could not be plugged in again";
+      SDL_JoystickSetVirtualButton(two, SDL_CONTROLLER_BUTTON_DPAD_UP, 1);
       replugged = true;
     }
     const int gap = seen.ballY - seen.p1Center;
@@ -187,6 +193,7 @@ int main(int argc, char** argv) {
   std::string failure = "the game did not run";
   std::string initials;
   int score = 0;
+  bool p1Won = false;
   const int code = qr::RunWindowed(options, [&](qr::Host& host) {
     Watcher watcher(host, seen);
     qr::Machine machine(watcher);
@@ -200,6 +207,7 @@ int main(int argc, char** argv) {
     });
     game.Form_Load();
     driver.join();
+    p1Won = game.p1Score > game.p2Score;
     initials = qr::RallexProbe::hiScores2P(game)[1].initials;
     score = qr::RallexProbe::hiScores2P(game)[1].score;
   });
@@ -209,8 +217,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("two-player table, entry 1: %s %d\n", initials.c_str(), score);
-  if (initials != "PAD" || score < 4) {
-    std::printf("FAIL: wanted PAD with at least 4 points\n");
+  if (!p1Won || initials != "PAD" || score < 4) {
+    std::printf("FAIL: wanted player 1 to win and enter PAD with at least 4 points\n");
     return 1;
   }
   std::printf("PASS\n");
