@@ -51,7 +51,7 @@ std::int64_t SteadyUs() {
 }
 
 // When an SDL event happened, on the steady clock in microseconds: its timestamp is in
-// milliseconds since SDL started.
+// milliseconds since SDL started. A stamp more than a second old is not believed: now.
 std::int64_t EventUs(Uint32 timestamp) {
   const Uint32 age = SDL_GetTicks() - timestamp;
   return SteadyUs() - static_cast<std::int64_t>(age < 1000 ? age : 0) * 1000;
@@ -98,9 +98,9 @@ class SdlHost final : public Host {
 
   // ---- The game thread.
 
-  // Hands the picture to the window thread, which looks for it at its next turn.
-  // The frame carries the times of the input the game has taken before drawing it.
-  // A frame that answers input wakes the window thread, which shows it at once.
+  // Hands the picture to the window thread, which looks for it at its next turn. The frame
+  // carries the times of the input the game took before drawing it; such a frame answers that
+  // input, and the window thread is woken to show it at once.
   void ShowFrame(const Surface& surface) override {
     bool answers = false;
     {
@@ -453,7 +453,7 @@ class SdlHost final : public Host {
 
   // Window thread: at most once per refresh of the display (without vsync more would never be
   // seen), shows the game's newest frame if it differs from the one on the screen, or the
-  // window needs painting. Never waits for the display.
+  // window needs painting; a frame that answers input, at once. Never waits for the display.
   //
   // The frame is scaled here, into a canvas the size of the window, and only the parts that
   // changed are handed to the window system: in a rally that is the ball and a paddle or two.
@@ -504,8 +504,8 @@ class SdlHost final : public Host {
                        shown_.indices.empty() || fit.scale == 0;
     mustPresent_ = false;
     viewport_ = fit;
-    if (changed) std::swap(shown_, incoming_);  // incoming_ now holds the frame on the screen before,
-    // to be made again from raw_ when something changes
+    // incoming_ now holds the frame on the screen before (made again from raw_ when needed).
+    if (changed) std::swap(shown_, incoming_);
     if (shown_.indices.empty()) return;
 
     if (canvas_ == nullptr || canvas_->w != target->w || canvas_->h != target->h) {
