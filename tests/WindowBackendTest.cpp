@@ -18,6 +18,8 @@
 #include <vector>
 
 #include "platform/Surface.hpp"
+#include "platform/VirtualKeys.hpp"
+#include "platform/sdl/Gamepads.hpp"
 #include "platform/sdl/KeyMap.hpp"
 #include "platform/sdl/PassStats.hpp"
 #include "platform/sdl/Screenshot.hpp"
@@ -317,6 +319,122 @@ TEST(PassStats, APassThatWaitsInsideIsCountedButNotTimed) {
             std::string::npos)
       << report;
   EXPECT_NE(report.find("DemoLoop: 0 passes, 0.0 passes/s"), std::string::npos) << report;
+
+  std::vector<std::int64_t> us;
+  for (int i = 100; i >= 1; --i) us.push_back(i * 1000);
+  EXPECT_EQ(LatencyReport(us),
+            "Input latency: 100 events, median 50.0 ms, 99th percentile 99.0 ms, maximum 100.0 ms\n");
+  EXPECT_EQ(LatencyReport({}), "Input latency: no events\n");
+}
+
+namespace {
+
+using Kind = InputEvent::Kind;
+using Events = std::vector<InputEvent>;
+InputEvent Down(int vk) { return InputEvent{Kind::Down, vk}; }
+InputEvent Up(int vk) { return InputEvent{Kind::Up, vk}; }
+InputEvent Tap(int vk) { return InputEvent{Kind::Tap, vk}; }
+
+}  // namespace
+
+TEST(Gamepads, SidesByArrivalAndAPadThatComesBackGetsItsOwn) {
+  HeldKeys keys;
+  Gamepads pads(keys);
+  Events out;
+  EXPECT_EQ(pads.Attach(10, "red"), 1);
+  EXPECT_EQ(pads.Attach(11, "blue"), 2);
+  EXPECT_EQ(pads.Attach(12, "green"), 0) << "both sides are taken";
+  EXPECT_EQ(pads.Attach(10, "red"), 1) << "announced twice";
+
+  pads.SetButton(10, Gamepads::Button::Back, true, 0, out);
+  pads.SetButton(11, Gamepads::Button::Start, true, 0, out);
+  pads.SetButton(11, Gamepads::Button::Back, true, 0, out);
+  EXPECT_EQ(out, (Events{Down(vk::kQ), Down(vk::k2)})) << "Q held by both pads is one key-down";
+  out.clear();
+  pads.Detach(10, out);
+  EXPECT_TRUE(out.empty()) << "the other pad still holds Q";
+  pads.Detach(11, out);
+  EXPECT_EQ(out, (Events{Up(vk::k2), Up(vk::kQ)})) << "a pad that leaves lets go of its keys";
+
+  EXPECT_EQ(pads.Attach(20, "blue"), 2) << "blue comes back to its side";
+  EXPECT_EQ(pads.Attach(21, "green"), 1) << "a new pad takes a side whose pad is away";
+  pads.Detach(21, out);
+  EXPECT_EQ(pads.Attach(22, "red"), 1);
+}
+
+TEST(Gamepads, StickDeadZoneHysteresisAndTheKeyboardAlongside) {
+  HeldKeys keys;
+  Gamepads pads(keys);
+  Events out;
+  pads.Attach(1, "a");
+  pads.Attach(2, "b");
+  for (int y : {0, 3000, -9000, -15999, 12000, -12000}) pads.SetStick(1, y, 0, out);
+  EXPECT_TRUE(out.empty()) << "inside the press threshold the stick rests";
+  pads.SetStick(1, -16000, 0, out);
+  for (int y : {-32768, -20000, -10001, -32768}) pads.SetStick(1, y, 0, out);
+  EXPECT_EQ(out, Events{Down(vk::kA)}) << "held up: one key-down, no twitch above the release threshold";
+  out.clear();
+  pads.SetStick(1, -10000, 0, out);
+  pads.SetStick(1, 32767, 0, out);
+  pads.SetStick(1, 10001, 0, out);
+  pads.SetStick(1, 9999, 0, out);
+  EXPECT_EQ(out, (Events{Up(vk::kA), Down(vk::kZ), Up(vk::kZ)}));
+  out.clear();
+
+  // Player 2: the D-pad and the stick together, and the keyboard's Up arrow.
+  keys.Press(vk::kUp, HeldKeys::kKeyboard, out);
+  pads.SetButton(2, Gamepads::Button::Up, true, 0, out);
+  pads.SetStick(2, -32768, 0, out);
+  keys.Press(vk::kUp, HeldKeys::kKeyboard, out);  // the keyboard's repeat
+  EXPECT_EQ(out, (Events{Down(vk::kUp), Down(vk::kUp)}));
+  out.clear();
+  keys.Release(vk::kUp, HeldKeys::kKeyboard, out);
+  pads.SetButton(2, Gamepads::Button::Up, false, 0, out);
+  EXPECT_TRUE(out.empty()) << "the stick still holds Up";
+  pads.SetStick(2, 0, 0, out);
+  EXPECT_EQ(out, Events{Up(vk::kUp)});
+}
+
+TEST(Gamepads, InitialsEntryChoosesTypesDeletesAndConfirms) {
+  HeldKeys keys;
+  Gamepads pads(keys);
+  Events out;
+  pads.Attach(1, "a");
+  pads.SetStick(1, 32767, 0, out);
+  out.clear();
+  pads.SetEntry(true, out);
+  EXPECT_EQ(out, Events{Up(vk::kZ)}) << "the paddle key goes up as the entry begins";
+  EXPECT_EQ(pads.Preview(), 0) << "no preview before the pad is used";
+  out.clear();
+  pads.Tick(5000);
+  EXPECT_EQ(pads.Preview(), 0) << "a stick held since before the entry does not step";
+  pads.SetStick(1, 0, 5000, out);
+
+  pads.SetButton(1, Gamepads::Button::Down, true, 6000, out);  // B
+  pads.Tick(6000 + Gamepads::kRepeatDelayMs - 1);
+  EXPECT_EQ(pads.Preview(), 'B');
+  pads.Tick(6000 + Gamepads::kRepeatDelayMs);                        // C, held on
+  pads.Tick(6000 + Gamepads::kRepeatDelayMs + Gamepads::kRepeatMs);  // D
+  pads.SetButton(1, Gamepads::Button::Down, false, 7000, out);
+  pads.SetButton(1, Gamepads::Button::A, true, 7000, out);
+  pads.SetStick(1, -32768, 7000, out);  // C
+  pads.SetButton(1, Gamepads::Button::A, false, 7000, out);
+  pads.SetButton(1, Gamepads::Button::A, true, 7000, out);
+  pads.SetButton(1, Gamepads::Button::B, true, 7000, out);
+  pads.SetButton(1, Gamepads::Button::Back, true, 7000, out);
+  pads.SetButton(1, Gamepads::Button::Start, true, 7000, out);
+  EXPECT_EQ(out, (Events{Tap('D'), Tap('C'), Tap(vk::kBackspace), Tap(vk::kEnter)}));
+  EXPECT_EQ(pads.Preview(), 'C');
+  pads.KeyboardUsed();
+  EXPECT_EQ(pads.Preview(), 0) << "the keyboard types: no preview";
+
+  // Start, still held when the entry ends, starts no game.
+  out.clear();
+  pads.SetEntry(false, out);
+  pads.SetButton(1, Gamepads::Button::Start, false, 9000, out);
+  EXPECT_TRUE(out.empty());
+  pads.SetButton(1, Gamepads::Button::Start, true, 9000, out);
+  EXPECT_EQ(out, Events{Down(vk::k1)});
 }
 
 namespace {

@@ -37,6 +37,7 @@ std::string UsageText() {
          "  --scale N           show each pixel N x N (1-8; default: the largest up to 4 that fits)\n"
          "  --fullscreen        start in fullscreen (F11 or Alt+Enter switches)\n"
          "  --mute              play no sound\n"
+         "  --no-gamepad        leave game pads alone (the keyboard still plays)\n"
          "  --replay FILE       play a recorded game again (Esc leaves)\n"
          "\n"
          "Headless options:\n"
@@ -73,8 +74,8 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, std::stri
       o.headless = true;
     } else if (arg == "--stats") {
       o.stats = true;
-    } else if (arg == "--fullscreen" || arg == "--mute") {
-      (arg == "--fullscreen" ? o.fullscreen : o.mute) = true;
+    } else if (arg == "--fullscreen" || arg == "--mute" || arg == "--no-gamepad") {
+      (arg == "--fullscreen" ? o.fullscreen : arg == "--mute" ? o.mute : o.noGamepad) = true;
       windowOnly = true;
       windowFlag = arg;
     } else if (arg == "--seed") {

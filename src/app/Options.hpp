@@ -20,6 +20,7 @@ struct Options {
   int scale = 0;  // 0: the largest that fits the desktop, up to 4
   bool fullscreen = false;
   bool mute = false;
+  bool noGamepad = false;
   std::string replay;  // a recording to play back
   // The headless twin.
   std::string script;

@@ -37,6 +37,7 @@ int main(int argc, char** argv) {
   w.scale = options->scale;
   w.fullscreen = options->fullscreen;
   w.mute = options->mute;
+  w.gamepads = !options->noGamepad;
   w.stats = options->stats;
   w.seed = options->seed;
   w.dataDir = options->dataDir;

@@ -26,8 +26,9 @@ struct LoadedFile {
   std::string reason;  // when Unreadable
 };
 
-// The loops whose cadence --stats reports.
-enum class LoopId : int { MainLoop = 0, DemoLoop = 1, StartPrompt = 2 };
+// The loops whose cadence --stats reports. (The window also learns from them when the
+// initials are being entered.)
+enum class LoopId : int { MainLoop = 0, DemoLoop = 1, StartPrompt = 2, GetInitials = 3 };
 
 // What only the world outside the game can do. Each backend (the window, the headless twin, the
 // web page) is one host; a host may wrap another (the recorder does). The game itself talks to

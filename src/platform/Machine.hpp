@@ -98,7 +98,7 @@ class Machine : public Clock {
   std::deque<std::int16_t> pending_;
   std::vector<InputEvent> input_;  // reused by every TakeInput
   std::vector<std::string> sounds_;
-  std::array<std::int64_t, 3> passes_{};
+  std::array<std::int64_t, 4> passes_{};
 };
 
 }  // namespace qr

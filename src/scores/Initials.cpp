@@ -89,6 +89,7 @@ void frmRallex::GetInitials(std::int16_t player) {
   idlePasses = 0;
 
   while (idlePasses < 6000 && !entryDone) {
+    machine_.CountPass(LoopId::GetInitials);
     ++idlePasses;
     if (lastKeyCode != 0) idlePasses = 0;
 

@@ -1,5 +1,6 @@
 #include "platform/sdl/PassStats.hpp"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace qr {
@@ -23,9 +24,9 @@ void PassStats::Pass(LoopId id, std::int64_t nowMs) {
 }
 
 std::string PassStats::Report() const {
-  static const char* const kNames[3] = {"MainLoop", "DemoLoop", "StartPrompt"};
+  static const char* const kNames[4] = {"MainLoop", "DemoLoop", "StartPrompt", "GetInitials"};
   std::string out;
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < 4; ++i) {
     const Loop& l = loops_[i];
     char line[200];
     std::snprintf(line, sizeof line, "%s: %lld passes, %.1f passes/s over %.2f s", kNames[i],
@@ -39,6 +40,21 @@ std::string PassStats::Report() const {
     out += '\n';
   }
   return out;
+}
+
+// Nearest-rank percentiles: the value at or below which p per cent of the events lie.
+std::string LatencyReport(std::vector<std::int64_t> us) {
+  if (us.empty()) return "Input latency: no events\n";
+  std::sort(us.begin(), us.end());
+  auto rank = [&](std::size_t percent) {
+    const std::size_t k = (us.size() * percent + 99) / 100;
+    return static_cast<double>(us[std::max<std::size_t>(k, 1) - 1]) / 1000.0;
+  };
+  char line[200];
+  std::snprintf(line, sizeof line,
+                "Input latency: %zu events, median %.1f ms, 99th percentile %.1f ms, maximum %.1f ms\n", us.size(),
+                rank(50), rank(99), static_cast<double>(us.back()) / 1000.0);
+  return line;
 }
 
 }  // namespace qr

@@ -2,6 +2,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/Machine.hpp"
 
@@ -37,10 +38,14 @@ class PassStats {
   std::string Report() const;
 
  private:
-  std::array<Loop, 3> loops_{};
+  std::array<Loop, 4> loops_{};
   int last_ = -1;
   std::int64_t lastMs_ = 0;
   std::int64_t sleeps_ = 0;
 };
+
+// "Input latency: 812 events, median 6.1 ms, 99th percentile 14.0 ms, maximum 19.2 ms" over the
+// latencies in microseconds.
+std::string LatencyReport(std::vector<std::int64_t> us);
 
 }  // namespace qr

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -18,8 +19,11 @@
 
 #include "platform/DataDir.hpp"
 #include "platform/DataFiles.hpp"
+#include "platform/Font.hpp"
+#include "platform/Surface.hpp"
 #include "platform/VirtualKeys.hpp"
 #include "platform/sdl/KeyMap.hpp"
+#include "platform/sdl/PadInput.hpp"
 #include "platform/sdl/PassStats.hpp"
 #include "platform/sdl/Screenshot.hpp"
 #include "platform/sdl/Signals.hpp"
@@ -39,6 +43,18 @@ constexpr std::int64_t kFitWaitMs = 1000;
 std::int64_t SteadyMs() {
   using namespace std::chrono;
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::int64_t SteadyUs() {
+  using namespace std::chrono;
+  return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// When an SDL event happened, on the steady clock in microseconds: its timestamp is in
+// milliseconds since SDL started. A stamp more than a second old is not believed: now.
+std::int64_t EventUs(Uint32 timestamp) {
+  const Uint32 age = SDL_GetTicks() - timestamp;
+  return SteadyUs() - static_cast<std::int64_t>(age < 1000 ? age : 0) * 1000;
 }
 
 // A window of the default scale: smaller, and moved, when with the window manager's frame it
@@ -82,18 +98,29 @@ class SdlHost final : public Host {
 
   // ---- The game thread.
 
-  // Hands the picture to the window thread, which looks for it at its next turn.
+  // Hands the picture to the window thread, which looks for it at its next turn. The frame
+  // carries the times of the input the game took before drawing it; such a frame answers that
+  // input, and the window thread is woken to show it at once.
   void ShowFrame(const Surface& surface) override {
-    std::lock_guard lock(mutex_);
-    frame_.indices.assign(surface.Indices().begin(), surface.Indices().end());
-    frame_.palette = surface.Palette();
-    frameNew_ = true;
+    bool answers = false;
+    {
+      std::lock_guard lock(mutex_);
+      frame_.indices.assign(surface.Indices().begin(), surface.Indices().end());
+      frame_.palette = surface.Palette();
+      frameNew_ = true;
+      answers = !observed_.empty();
+      frameStamps_.insert(frameStamps_.end(), observed_.begin(), observed_.end());
+      observed_.clear();
+    }
+    if (answers) Wake();
   }
 
   void TakeInput(std::vector<InputEvent>& events) override {
     std::lock_guard lock(mutex_);
     events.insert(events.end(), input_.begin(), input_.end());
     input_.clear();
+    observed_.insert(observed_.end(), inputStamps_.begin(), inputStamps_.end());
+    inputStamps_.clear();
   }
 
   void ShowWindow() override {
@@ -163,7 +190,10 @@ class SdlHost final : public Host {
     return static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
   }
 
-  void CountPass(LoopId id) override { stats_.Pass(id, SteadyMs() - startMs_); }
+  void CountPass(LoopId id) override {
+    stats_.Pass(id, SteadyMs() - startMs_);
+    loop_.store(static_cast<int>(id), std::memory_order_relaxed);
+  }
 
   // Runs the game; at its end the window thread closes the window.
   void RunGame(const std::function<void(Host&)>& game) {
@@ -196,6 +226,7 @@ class SdlHost final : public Host {
         while (SDL_PollEvent(&e) != 0) Handle(e);
       }
       if (RunRequests()) return;
+      FollowEntry();
       if (fitUntil_ != 0 && (FitToDesktop(window_) || SteadyMs() > fitUntil_)) fitUntil_ = 0;
       if (pendingLoss_ && SteadyMs() >= graceUntil_) {
         pendingLoss_ = false;
@@ -210,6 +241,7 @@ class SdlHost final : public Host {
 
   const std::string& Failure() const { return failure_; }
   const PassStats& Stats() const { return stats_; }
+  std::string LatencyReportText() const { return LatencyReport(latencies_); }
   // "Window: 1200 frames shown, 59.9 per second"
   std::string WindowReport() const {
     const double s = static_cast<double>(SteadyMs() - startMs_) / 1000.0;
@@ -259,19 +291,22 @@ class SdlHost final : public Host {
     return done;
   }
 
-  // Window thread: queues input for the game.
-  void Queue(InputEvent e) {
+  // Window thread: queues input for the game; a key's or a pad's event with the time it
+  // happened (for the latency statistics).
+  void Queue(InputEvent e, std::int64_t stampUs = -1) {
     std::lock_guard lock(mutex_);
     input_.push_back(e);
+    if (stampUs >= 0) inputStamps_.push_back(stampUs);
+  }
+  void QueueAll(std::vector<InputEvent>& events, std::int64_t stampUs) {
+    for (const InputEvent& e : events) Queue(e, stampUs);
+    events.clear();
   }
 
   // Every key held goes up: the window no longer hears them.
   void ReleaseAll() {
-    for (int vk = 1; vk < 256; ++vk) {
-      if (!down_[vk]) continue;
-      down_[vk] = false;
-      Queue(InputEvent{InputEvent::Kind::Up, vk});
-    }
+    held_.ReleaseAll(0xFF, scratch_);
+    QueueAll(scratch_, -1);
   }
 
   // One loss is enough: the game ends on it. (Closing the window brings a close and a quit.)
@@ -297,6 +332,7 @@ class SdlHost final : public Host {
         HandleKeyUp(e.key);
         break;
       default:
+        if (pads_.Handle(e, SteadyMs(), scratch_)) QueueAll(scratch_, EventUs(e.common.timestamp));
         break;
     }
   }
@@ -351,8 +387,9 @@ class SdlHost final : public Host {
     if (IsEnter(sc)) altEnterDown_ = false;
     const int vk = VirtualKeyFor(sc, k.keysym.sym);
     if (vk == 0) return;
-    down_[vk] = true;
-    Queue(InputEvent{InputEvent::Kind::Down, vk});  // auto-repeat comes as further key-downs
+    pads_.gamepads().KeyboardUsed();
+    held_.Press(vk, HeldKeys::kKeyboard, scratch_);  // auto-repeat comes as further key-downs
+    QueueAll(scratch_, k.repeat != 0 ? -1 : EventUs(k.timestamp));
   }
 
   void HandleKeyUp(const SDL_KeyboardEvent& k) {
@@ -369,9 +406,18 @@ class SdlHost final : public Host {
     if (vk == vk::kShift && !both(SDL_SCANCODE_LSHIFT, SDL_SCANCODE_RSHIFT)) return;
     if (vk == vk::kControl && !both(SDL_SCANCODE_LCTRL, SDL_SCANCODE_RCTRL)) return;
     if (vk == vk::kAlt && !both(SDL_SCANCODE_LALT, SDL_SCANCODE_RALT)) return;
-    if (vk <= 0 || vk >= 256 || !down_[vk]) return;
-    down_[vk] = false;
-    Queue(InputEvent{InputEvent::Kind::Up, vk});
+    held_.Release(vk, HeldKeys::kKeyboard, scratch_);
+    QueueAll(scratch_, EventUs(k.timestamp));
+  }
+
+  // The pads type the initials while the game's entry loop runs; a held up or down steps on.
+  void FollowEntry() {
+    const bool entry = loop_.load(std::memory_order_relaxed) == static_cast<int>(LoopId::GetInitials);
+    if (entry != pads_.gamepads().Entry()) {
+      pads_.gamepads().SetEntry(entry, scratch_);
+      QueueAll(scratch_, -1);
+    }
+    pads_.gamepads().Tick(SteadyMs());
   }
 
   void ToggleFullscreen() {
@@ -407,7 +453,7 @@ class SdlHost final : public Host {
 
   // Window thread: at most once per refresh of the display (without vsync more would never be
   // seen), shows the game's newest frame if it differs from the one on the screen, or the
-  // window needs painting. Never waits for the display.
+  // window needs painting; a frame that answers input, at once. Never waits for the display.
   //
   // The frame is scaled here, into a canvas the size of the window, and only the parts that
   // changed are handed to the window system: in a rally that is the ball and a paddle or two.
@@ -415,16 +461,39 @@ class SdlHost final : public Host {
   // more than the game itself.)
   void Present() {
     const std::int64_t now = SteadyMs();
-    if (now < nextPresentMs_) return;
-    nextPresentMs_ = now + 1000 / RefreshRate();
+    const std::int64_t period = 1000 / RefreshRate();
+    bool fresh = false;
     {
       std::lock_guard lock(mutex_);
+      // A frame that answers a key or a pad goes out at once: waiting for the next turn would
+      // add up to a refresh to the time the player waits. The others wait for the next turn.
+      const bool answers = frameNew_ && !frameStamps_.empty();
+      if (now < nextPresentMs_ && !answers) return;
+      nextPresentMs_ = now + period;
       if (frameNew_) {
         frameNew_ = false;
-        std::swap(incoming_, frame_);
+        fresh = true;
+        std::swap(raw_, frame_);
+        presentStamps_.insert(presentStamps_.end(), frameStamps_.begin(), frameStamps_.end());
+        frameStamps_.clear();
       }
     }
+    // The picture shown is the game's, with the character the pad would type over it.
+    const char preview = pads_.gamepads().Preview();
+    if (fresh || preview != previewShown_) {
+      incoming_ = raw_;
+      previewShown_ = preview;
+      if (preview != 0) DrawPreview(incoming_, preview);
+    }
     const bool changed = !incoming_.indices.empty() && incoming_ != shown_;
+    PresentChanges(changed);
+    // The input the game took before drawing this frame is answered now.
+    const std::int64_t end = SteadyUs();
+    for (const std::int64_t t : presentStamps_) latencies_.push_back(end - t);
+    presentStamps_.clear();
+  }
+
+  void PresentChanges(bool changed) {
     if (!changed && !mustPresent_) return;
 
     SDL_Surface* target = SDL_GetWindowSurface(window_);
@@ -435,7 +504,8 @@ class SdlHost final : public Host {
                        shown_.indices.empty() || fit.scale == 0;
     mustPresent_ = false;
     viewport_ = fit;
-    if (changed) std::swap(shown_, incoming_);  // incoming_ now holds the frame on the screen before
+    // incoming_ now holds the frame on the screen before (made again from raw_ when needed).
+    if (changed) std::swap(shown_, incoming_);
     if (shown_.indices.empty()) return;
 
     if (canvas_ == nullptr || canvas_->w != target->w || canvas_->h != target->h) {
@@ -470,6 +540,62 @@ class SdlHost final : public Host {
     SDL_UnlockSurface(canvas_);
   }
 
+  // The character the pad would type, in a dim grey in the cell above the entry's cursor, which
+  // is the thick line the entry draws at y = 155 under the next character cell.
+  void DrawPreview(Frame& frame, char c) {
+    constexpr int kCursorY = 155;
+    constexpr std::uint32_t kSilver = 0xC0C0C0;
+    auto at = [&](int x, int y) {
+      return frame.palette[frame.indices[static_cast<std::size_t>(y * Surface::kWidth + x)]] & 0xFFFFFF;
+    };
+    int cell = -1;
+    for (int i = 0; i < 3 && cell < 0; ++i) {
+      const int x0 = 135 + 15 * i;
+      bool line = true;
+      for (int y = kCursorY - 1; y <= kCursorY + 1 && line; ++y) {
+        for (int x = x0; x <= x0 + 10 && line; ++x) line = at(x, y) == kSilver;
+      }
+      if (line) cell = x0;
+    }
+    if (cell < 0) return;
+    const std::vector<bool>& mask = GlyphMask(c);
+    // A colour for the preview: a palette entry the frame does not use.
+    std::array<bool, 256> used{};
+    for (const std::uint8_t i : frame.indices) used[i] = true;
+    const auto spare = std::find(used.rbegin(), used.rend(), false);
+    if (spare == used.rend()) return;
+    const auto index = static_cast<std::uint8_t>(used.rend() - spare - 1);
+    frame.palette[index] = 0x606060;
+    for (std::size_t p = 0; p < mask.size(); ++p) {
+      if (!mask[p]) continue;
+      const int x = cell + static_cast<int>(p % kGlyphBox);
+      const int y = 135 + static_cast<int>(p / kGlyphBox);
+      if (x < Surface::kWidth && y < Surface::kHeight)
+        frame.indices[static_cast<std::size_t>(y * Surface::kWidth + x)] = index;
+    }
+  }
+
+  // The pixels of a character printed at the top left of a kGlyphBox square, in the game's font.
+  static constexpr int kGlyphBox = 16;
+  const std::vector<bool>& GlyphMask(char c) {
+    auto& mask = glyphs_[static_cast<unsigned char>(c)];
+    if (!mask.empty()) return mask;
+    Font font(10, 96);
+    Surface surface(font);
+    surface.Cls();
+    const std::vector<std::uint8_t> blank = surface.Indices();
+    surface.ForeColor(0xC0C0C0);
+    surface.Print(std::string(1, c));
+    mask.assign(kGlyphBox * kGlyphBox, false);
+    for (int y = 0; y < kGlyphBox; ++y) {
+      for (int x = 0; x < kGlyphBox; ++x) {
+        const auto p = static_cast<std::size_t>(y * Surface::kWidth + x);
+        mask[static_cast<std::size_t>(y * kGlyphBox + x)] = surface.Indices()[p] != blank[p];
+      }
+    }
+    return mask;
+  }
+
   int RefreshRate() {
     SDL_DisplayMode mode{};
     if (refreshRate_ == 0) {
@@ -499,14 +625,26 @@ class SdlHost final : public Host {
   Frame frame_;
   bool frameNew_ = false;
   std::vector<InputEvent> input_;
+  std::vector<std::int64_t> inputStamps_;  // when the events in input_ happened (keys and pads)
+  std::vector<std::int64_t> observed_;     // ... of the events the game took, not yet drawn
+  std::vector<std::int64_t> frameStamps_;  // ... of the events frame_ answers
   std::deque<std::function<void()>> requests_;
   std::uint64_t requestsPosted_ = 0;
   std::uint64_t requestsDone_ = 0;
   bool gameDone_ = false;
 
   // Window thread only.
-  Frame incoming_;
+  Frame raw_;       // the game's newest frame
+  Frame incoming_;  // raw_ with the preview: the picture to show
   Frame shown_;
+  char previewShown_ = 0;
+  std::array<std::vector<bool>, 256> glyphs_;
+  std::vector<std::int64_t> presentStamps_;
+  std::vector<std::int64_t> latencies_;  // microseconds from an event to the frame that answers it
+  std::atomic<int> loop_{-1};            // the loop whose pass began last (from the game thread)
+  HeldKeys held_;
+  PadInput pads_{held_};
+  std::vector<InputEvent> scratch_;
   SDL_Surface* canvas_ = nullptr;  // the scaled picture, the size of the window
   Viewport viewport_;
   bool mustPresent_ = false;
@@ -517,7 +655,6 @@ class SdlHost final : public Host {
   bool pendingLoss_ = false;
   bool altEnterDown_ = false;
   bool focusLossQueued_ = false;
-  std::array<bool, 256> down_{};  // the keys the window has seen go down and not up
   bool keysShown_ = false;
   std::int64_t graceUntil_ = 0;
   std::int64_t fitUntil_ = 0;  // until then, the window is fitted to the desktop once its frame is known
@@ -542,6 +679,10 @@ int RunWindowed(const WindowOptions& options, const std::function<void(Host&)>& 
         stderr, "quillmarsh-rall: no display to open the window on (SDL: %s); use --headless to run without a window\n",
         SDL_GetError());
     return 1;
+  }
+
+  if (options.gamepads && SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER) != 0) {
+    std::fprintf(stderr, "quillmarsh-rall: game pads cannot be used (SDL: %s); the keyboard works\n", SDL_GetError());
   }
 
   SDL_Rect usable{0, 0, 0, 0};
@@ -573,7 +714,9 @@ int RunWindowed(const WindowOptions& options, const std::function<void(Host&)>& 
       std::fprintf(stderr, "quillmarsh-rall: %s\n", host.Failure().c_str());
       code = 1;
     }
-    if (options.stats) std::fputs((host.Stats().Report() + host.WindowReport()).c_str(), stderr);
+    if (options.stats) {
+      std::fputs((host.Stats().Report() + host.WindowReport() + host.LatencyReportText()).c_str(), stderr);
+    }
   }
   SDL_DestroyWindow(window);
   SDL_Quit();

@@ -13,6 +13,7 @@ struct WindowOptions {
   bool fullscreen = false;
   bool mute = false;
   bool stats = false;
+  bool gamepads = true;               // --no-gamepad: false
   std::optional<std::uint64_t> seed;  // none: seeded from the clock
   std::string dataDir;                // empty: the default data directory
 };

@@ -1,0 +1,86 @@
+#!/bin/sh
+# Measures the window's input latency under a private Xvfb: inserts two coins, starts a
+# two-player game and presses the paddle keys (A and Up, each held 20-60 ms) at random moments,
+# 1000 presses in all, then leaves with Esc and prints what --stats says: how many key events
+# there were and the median, 99th percentile and maximum time from each event to the end of the
+# presentation of the first frame the game drew after it took the event.
+#
+#   scripts/measure-latency.sh [EXE [GAME OPTIONS...]]     e.g. scripts/measure-latency.sh build/quillmarsh-rall --scale 2
+#
+# QR_LATENCY_PRESSES sets the number of presses (default 1000).
+set -eu
+
+exe="${1:-build/quillmarsh-rall}"
+[ $# -gt 0 ] && shift
+presses="${QR_LATENCY_PRESSES:-1000}"
+case "$presses" in '' | *[!0-9]*) echo "measure-latency: QR_LATENCY_PRESSES wants a whole number" >&2; exit 2 ;; esac
+for tool in Xvfb xdotool awk; do
+  command -v "$tool" >/dev/null 2>&1 || { echo "measure-latency: $tool is missing (scripts/install-deps.sh installs it)" >&2; exit 2; }
+done
+[ -x "$exe" ] || { echo "measure-latency: no executable at $exe" >&2; exit 2; }
+
+tmp="$(mktemp -d)"
+xvfb_pid=""
+game_pid=""
+cleanup() {
+  [ -n "$game_pid" ] && kill "$game_pid" 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  rm -rf "$tmp"
+}
+trap cleanup EXIT INT TERM
+
+# A display number nobody uses.
+n=90
+while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
+Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$tmp/xvfb.log" 2>&1 &
+xvfb_pid=$!
+export DISPLAY=":$n"
+tries=0
+until xdotool getmouselocation >/dev/null 2>&1; do
+  tries=$((tries + 1))
+  [ "$tries" -gt 50 ] && { echo "measure-latency: Xvfb did not start" >&2; cat "$tmp/xvfb.log" >&2; exit 1; }
+  sleep 0.1
+done
+
+"$exe" --stats --no-gamepad --data-dir "$tmp/data" "$@" >"$tmp/out" 2>"$tmp/err" &
+game_pid=$!
+win="$(timeout 10 xdotool search --sync --name "Quillmarsh Rall" | head -n 1)"
+[ -n "$win" ] || { echo "measure-latency: the window did not appear" >&2; cat "$tmp/err" >&2; exit 1; }
+xdotool windowfocus --sync "$win"
+sleep 1
+
+# The coin key is polled every 250 ms: two taps closer than that would count once.
+xdotool key q
+sleep 0.4
+xdotool key q
+sleep 0.4
+xdotool key 2
+sleep 2.5
+
+# One xdotool run with its own sleeps: the presses come at moments that owe nothing to the
+# game's 10 ms passes or the display's refresh.
+awk -v n="$presses" -v seed="$$" 'BEGIN {
+  srand(seed)
+  for (i = 0; i < n; i++) {
+    key = (rand() < 0.5) ? "a" : "Up"
+    printf "keydown %s sleep %.3f keyup %s sleep %.3f\n", key, 0.02 + 0.04 * rand(), key, 0.01 + 0.04 * rand()
+  }
+}' >"$tmp/presses"
+xdotool - <"$tmp/presses" >/dev/null 2>&1 || true
+sleep 0.5
+
+# Esc leaves the game, then Esc in the attract mode ends the program.
+for _ in 1 2 3 4 5 6 7 8 9 10; do
+  kill -0 "$game_pid" 2>/dev/null || break
+  xdotool key Escape 2>/dev/null || true
+  sleep 0.5
+done
+code=0
+wait "$game_pid" || code=$?
+game_pid=""
+[ "$code" -eq 0 ] || { echo "measure-latency: the game ended with exit code $code" >&2; cat "$tmp/err" >&2; exit 1; }
+
+latency="$(grep "^Input latency:" "$tmp/err" || true)"
+[ -n "$latency" ] || { echo "measure-latency: no statistics from the game" >&2; cat "$tmp/err" >&2; exit 1; }
+echo "$latency"
+grep "^Window:" "$tmp/err" || true
