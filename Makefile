@@ -8,7 +8,7 @@ FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_GEN  := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: play test build setup configure asan install bench fuzz clean
+.PHONY: play test build setup configure asan install bench fuzz windows clean
 
 setup:
 	@./scripts/install-deps.sh
@@ -51,5 +51,10 @@ fuzz: setup
 	@$(BUILD_FUZZ)/hiscore_loader_fuzzer -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
 		$(BUILD_FUZZ)/corpus fuzz/corpus
 
+# The Windows build, cross-compiled into build-win64 and tested under Wine; its zip and installer
+# go to build-win64/dist (scripts/windows.sh says what it does step by step).
+windows: setup
+	@BUILD=$(BUILD) JOBS=$(JOBS) ./scripts/windows.sh
+
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ) build-win64
