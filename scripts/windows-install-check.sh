@@ -105,7 +105,7 @@ shot() {
     [ "$i" -gt 50 ] && fail "F12 printed no path"
     sleep 0.1
   done
-  eval "shot$1=\$(sed -n '$1p' \"\$tmp/game.out\" | tr -d '\r' | sed 's/.*[\\\\/]//')"
+  eval "shot$1=\$(grep '\.png' \"\$tmp/game.out\" | sed -n '$1p' | tr -d '\r' | sed 's/.*[\\\\/]//')"
 }
 xdotool key q
 sleep 0.3
