@@ -12,7 +12,7 @@ FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_GEN  := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: play test build setup configure asan install bench fuzz clean web web-setup serve web-test
+.PHONY: play test build setup configure asan install bench fuzz clean web web-setup serve web-test windows
 
 setup:
 	@./scripts/install-deps.sh
@@ -76,5 +76,10 @@ fuzz: setup
 	@$(BUILD_FUZZ)/hiscore_loader_fuzzer -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
 		$(BUILD_FUZZ)/corpus fuzz/corpus
 
+# The Windows build, cross-compiled into build-win64 and tested under Wine; its zip and installer
+# go to build-win64/dist (scripts/windows.sh says what it does step by step).
+windows: setup
+	@BUILD=$(BUILD) JOBS=$(JOBS) ./scripts/windows.sh
+
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ) $(BUILD_WEB)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ) $(BUILD_WEB) build-win64

@@ -1,7 +1,4 @@
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -10,36 +7,13 @@
 #include <string>
 
 #include "TempDir.hpp"
+#include "helpers/Process.hpp"
 #include "helpers/SaveLoopTables.hpp"
 #include "platform/Files.hpp"
 
 namespace qr {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-struct Child {
-  pid_t pid = -1;
-  int out = -1;  // the child's stdout
-};
-
-Child StartSaveLoop(const std::string& dir) {
-  int fds[2];
-  if (pipe(fds) != 0) return {};
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(fds[1], STDOUT_FILENO);
-    close(fds[0]);
-    close(fds[1]);
-    execl(QR_SAVE_LOOP_EXE, QR_SAVE_LOOP_EXE, dir.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(fds[1]);
-  return Child{pid, fds[0]};
-}
-
-}  // namespace
 
 // A save killed at any moment leaves one of the tables that were saved, never a broken file.
 TEST(CrashSafeSave, KilledSavesLeaveAWholeTable) {
@@ -55,17 +29,12 @@ TEST(CrashSafeSave, KilledSavesLeaveAWholeTable) {
   int strayTemporaries = 0;
   constexpr int kRounds = 150;
   for (int round = 0; round < kRounds; ++round) {
-    const Child child = StartSaveLoop(dir);
-    ASSERT_GT(child.pid, 0);
+    test::ChildProcess child({QR_SAVE_LOOP_EXE, dir});
+    ASSERT_TRUE(child.Started());
     // Wait until the first save is on the disk, then kill the child somewhere in a later one.
-    char buffer[8];
-    ASSERT_GT(read(child.out, buffer, sizeof buffer), 0) << "the child did not start saving";
-    usleep(static_cast<useconds_t>(delayUs(rng)));
-    ASSERT_EQ(kill(child.pid, SIGKILL), 0);
-    int status = 0;
-    ASSERT_EQ(waitpid(child.pid, &status, 0), child.pid);
-    close(child.out);
-    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the child ended by itself: " << status;
+    ASSERT_TRUE(child.ReadSome()) << "the child did not start saving";
+    test::SleepMicroseconds(delayUs(rng));
+    ASSERT_TRUE(child.Kill()) << "the child ended by itself";
 
     ASSERT_TRUE(fs::exists(file)) << "round " << round;
     const std::string bytes = ReadBytes(file);

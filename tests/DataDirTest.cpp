@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "helpers/Process.hpp"
 #include "platform/DataDir.hpp"
 
 namespace qr {
@@ -16,19 +17,9 @@ class EnvVar {
  public:
   EnvVar(const char* name, const char* value) : name_(name) {
     if (const char* old = std::getenv(name)) old_ = old;
-    if (value != nullptr) {
-      ::setenv(name, value, 1);
-    } else {
-      ::unsetenv(name);
-    }
+    test::SetEnv(name, value);
   }
-  ~EnvVar() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
+  ~EnvVar() { test::SetEnv(name_, old_ ? old_->c_str() : nullptr); }
   EnvVar(const EnvVar&) = delete;
   EnvVar& operator=(const EnvVar&) = delete;
 
@@ -39,7 +30,18 @@ class EnvVar {
 
 }  // namespace
 
-#if !defined(_WIN32) && !defined(__APPLE__)
+#if defined(_WIN32)
+TEST(DataDir, LivesInTheRoamingApplicationData) {
+  {
+    EnvVar appData("APPDATA", "C:\\Users\\Pat\\AppData\\Roaming");
+    EXPECT_EQ(DefaultDataDirectory(), "C:\\Users\\Pat\\AppData\\Roaming\\QuillmarshRall\\");
+  }
+  {
+    EnvVar appData("APPDATA", nullptr);
+    EXPECT_EQ(DefaultDataDirectory(), "");
+  }
+}
+#elif !defined(__APPLE__)
 TEST(DataDir, FollowsTheDataHomeOfTheUser) {
   {
     EnvVar home("HOME", "/home/pat");

@@ -15,6 +15,7 @@
 
 #include "GameKit.hpp"
 #include "app/frmRallex.hpp"
+#include "helpers/Process.hpp"
 #include "platform/headless/HeadlessHost.hpp"
 #include "platform/headless/Script.hpp"
 
@@ -258,10 +259,9 @@ class CommandLineTest : public ::testing::Test {
                                                   const std::string& tag) {
     const std::filesystem::path png = dir / (tag + ".png");
     const std::filesystem::path json = dir / (tag + ".json");
-    const std::string command = std::string("\"") + QR_EXE + "\" --headless --seed " + std::to_string(seed) +
-                                " --script \"" + script + "\" --run-ms " + std::to_string(runMs) + " --screenshot \"" +
-                                png.string() + "\" --state \"" + json.string() + "\"";
-    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    EXPECT_EQ(test::RunProcess({QR_EXE, "--headless", "--seed", std::to_string(seed), "--script", script, "--run-ms",
+                                std::to_string(runMs), "--screenshot", png.string(), "--state", json.string()}),
+              0);
     return {Read(json), Read(png)};
   }
 

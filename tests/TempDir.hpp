@@ -1,10 +1,9 @@
 #pragma once
 // A fresh directory for one test, removed with everything in it at the end.
-#include <stdlib.h>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <string>
 
@@ -13,9 +12,14 @@ namespace qr {
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qr-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    // A name nobody has taken: creating the directory fails when it exists.
+    static std::mt19937_64 names(std::random_device{}());
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      const std::filesystem::path candidate = base / ("qr-test-" + std::to_string(names()));
+      if (std::filesystem::create_directory(candidate)) path_ = candidate;
+    }
+    if (path_.empty()) throw std::runtime_error("cannot create a directory in " + base.string());
   }
   ~TempDir() {
     std::error_code ec;
@@ -26,7 +30,7 @@ class TempDir {
 
   const std::filesystem::path& path() const { return path_; }
   // The directory as the game takes it, with a trailing separator.
-  std::string str() const { return path_.string() + "/"; }
+  std::string str() const { return path_.string() + static_cast<char>(std::filesystem::path::preferred_separator); }
 
  private:
   std::filesystem::path path_;

@@ -1,13 +1,18 @@
 // Draws the game's icon: a small playfield with its two borders, both paddles and the ball,
-// and writes it as RGBA PNG files at the sizes a desktop wants.
-// Usage: rall-icon OUTDIR SIZE...   (writes OUTDIR/quillmarsh-rall-SIZE.png)
+// and writes it as RGBA PNG files at the sizes a desktop wants, and the same pictures in one
+// Windows icon file (each size as PNG, as Windows takes them from Vista on).
+// Usage: rall-icon OUTDIR SIZE...   (writes OUTDIR/quillmarsh-rall-SIZE.png and
+//                                    OUTDIR/quillmarsh-rall.ico of the sizes up to 256)
 #include <png.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -95,6 +100,40 @@ bool WriteIcon(const std::string& path, int size) {
   return std::fclose(f) == 0;
 }
 
+void PutLe(std::string& out, unsigned value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+// An .ico file of the PNG files of the given sizes: a header, a directory entry per picture,
+// then the pictures.
+bool WriteIco(const std::string& path, const std::vector<std::pair<int, std::string>>& pngs) {
+  std::string out;
+  PutLe(out, 0, 2);  // reserved
+  PutLe(out, 1, 2);  // an icon
+  PutLe(out, static_cast<unsigned>(pngs.size()), 2);
+  std::size_t offset = 6 + 16 * pngs.size();
+  std::string data;
+  for (const auto& [size, file] : pngs) {
+    std::ifstream in(file, std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (!in.good() && !in.eof()) return false;
+    if (bytes.empty()) return false;
+    out += static_cast<char>(size >= 256 ? 0 : size);  // 0 stands for 256
+    out += static_cast<char>(size >= 256 ? 0 : size);
+    PutLe(out, 0, 2);   // no palette, reserved
+    PutLe(out, 1, 2);   // planes
+    PutLe(out, 32, 2);  // bits per pixel
+    PutLe(out, static_cast<unsigned>(bytes.size()), 4);
+    PutLe(out, static_cast<unsigned>(offset), 4);
+    offset += bytes.size();
+    data += bytes;
+  }
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file << out << data;
+  file.close();
+  return !file.fail();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -102,6 +141,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: rall-icon OUTDIR SIZE...\n");
     return 2;
   }
+  std::vector<std::pair<int, std::string>> pngs;
   for (int i = 2; i < argc; ++i) {
     const int size = std::atoi(argv[i]);
     if (size < 8 || size > 1024) {
@@ -113,6 +153,12 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "rall-icon: cannot write %s\n", path.c_str());
       return 1;
     }
+    if (size <= 256) pngs.emplace_back(size, path);
+  }
+  const std::string ico = std::string(argv[1]) + "/quillmarsh-rall.ico";
+  if (!WriteIco(ico, pngs)) {
+    std::fprintf(stderr, "rall-icon: cannot write %s\n", ico.c_str());
+    return 1;
   }
   return 0;
 }

@@ -14,7 +14,8 @@ namespace qr {
 bool LoadScript(const std::string& path, std::vector<ScriptEvent>& events, RecordingHeader& header) {
   std::error_code ec;
   std::ifstream in(path, std::ios::binary);
-  if (!in || std::filesystem::is_directory(path, ec)) {
+  // The name is UTF-8 everywhere (on Windows through the program's code page).
+  if (!in || std::filesystem::is_directory(std::u8string(path.begin(), path.end()), ec)) {
     std::fprintf(stderr, "quillmarsh-rall: cannot read the script %s\n", Printable(path).c_str());
     return false;
   }

@@ -9,8 +9,14 @@
 #include "platform/Machine.hpp"
 #include "platform/Recorder.hpp"
 #include "platform/sdl/SdlBackend.hpp"
+#if defined(_WIN32)
+#include "platform/windows/Console.hpp"
+#endif
 
 int main(int argc, char** argv) {
+#if defined(_WIN32)
+  qr::AttachParentConsole();
+#endif
   std::string error;
   auto options = qr::ParseOptions(argc, argv, error);
   if (!options) {

@@ -22,7 +22,7 @@ std::string PathOf(const std::string& dir, const std::string& name) {
 }
 
 std::string DirectoryPart(const std::string& path) {
-  const std::size_t cut = path.find_last_of(kSeparator);
+  const std::size_t cut = path.find_last_of(kSeparator == '/' ? "/" : "/\\");  // Windows takes either
   return cut == std::string::npos ? std::string(".") : path.substr(0, cut + 1);
 }
 

@@ -227,9 +227,16 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes, std::s
       return false;
     }
   }
-  const std::string temp =
-      path + ".tmp-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(tempCounter.fetch_add(1));
-  HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  std::string temp;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  // A name left behind by a process that was killed while saving may exist already.
+  for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
+    temp = path + ".tmp-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(tempCounter.fetch_add(1));
+    file = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) {
+      break;
+    }
+  }
   if (file == INVALID_HANDLE_VALUE) {
     error = LastErrorText();
     return false;
@@ -266,6 +273,10 @@ bool CreateDirectories(const std::string& dir, std::string& error) {
     const DWORD code = GetLastError();
     const DWORD attributes = GetFileAttributesA(part.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+      error = "Not a directory";  // a file has the name; Windows would say that it "already exists"
+      return false;
+    }
     SetLastError(code);
     error = LastErrorText();
     return false;
@@ -282,12 +293,14 @@ void RemoveStaleTempFiles(const std::string& path) {
   do {
     const unsigned long pid = TempFilePid(found.cFileName, base);
     if (pid == 0 || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+    // A process that has ended keeps its id while anyone still holds a handle to it.
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+    bool ended = process == nullptr && GetLastError() == ERROR_INVALID_PARAMETER;  // no such process
     if (process != nullptr) {
+      ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
       CloseHandle(process);
-    } else if (GetLastError() == ERROR_INVALID_PARAMETER) {  // no such process
-      DeleteFileA((dir + found.cFileName).c_str());
     }
+    if (ended) DeleteFileA((dir + found.cFileName).c_str());
   } while (FindNextFileA(search, &found) != 0);
   FindClose(search);
 }
