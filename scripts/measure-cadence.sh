@@ -12,47 +12,9 @@ set -eu
 exe="${1:-build/quillmarsh-rall}"
 [ $# -gt 0 ] && shift
 seconds="${QR_MEASURE_SECONDS:-20}"
-for tool in Xvfb xdotool; do
-  command -v "$tool" >/dev/null 2>&1 || { echo "measure-cadence: $tool is missing (scripts/install-deps.sh installs it)" >&2; exit 2; }
-done
-[ -x "$exe" ] || { echo "measure-cadence: no executable at $exe" >&2; exit 2; }
-
-tmp="$(mktemp -d)"
-xvfb_pid=""
-game_pid=""
-cleanup() {
-  [ -n "$game_pid" ] && kill "$game_pid" 2>/dev/null || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
-  rm -rf "$tmp"
-}
-trap cleanup EXIT INT TERM
-
-# A display number nobody uses.
-n=90
-while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
-Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$tmp/xvfb.log" 2>&1 &
-xvfb_pid=$!
-export DISPLAY=":$n"
-tries=0
-until xdotool getmouselocation >/dev/null 2>&1; do
-  tries=$((tries + 1))
-  [ "$tries" -gt 50 ] && { echo "measure-cadence: Xvfb did not start" >&2; cat "$tmp/xvfb.log" >&2; exit 1; }
-  sleep 0.1
-done
-
-"$exe" --stats --data-dir "$tmp/data" "$@" >"$tmp/out" 2>"$tmp/err" &
-game_pid=$!
-win="$(timeout 10 xdotool search --sync --name "Quillmarsh Rall" | head -n 1)"
-[ -n "$win" ] || { echo "measure-cadence: the window did not appear" >&2; cat "$tmp/err" >&2; exit 1; }
-xdotool windowfocus --sync "$win"
-sleep 1
-
-# The coin key is polled every 250 ms: two taps closer than that would count once.
-xdotool key q
-sleep 0.4
-xdotool key q
-sleep 0.4
-xdotool key 2
+me=measure-cadence
+. "$(dirname "$0")/lib/window-game.sh"
+start_two_player_game "$@"
 sleep 0.5
 
 ticks_per_s="$(getconf CLK_TCK)"
