@@ -1,5 +1,5 @@
-// The window backend's pure parts: the key map, the scale and letterbox arithmetic, the pass
-// statistics and the screenshot file.
+// The window backend's pure parts: the key map, the scale and letterbox arithmetic, the pacing,
+// the pass statistics, the pads and the screenshot file.
 #include <gtest/gtest.h>
 #include <png.h>
 
@@ -17,11 +17,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/Gamepads.hpp"
+#include "platform/Pacer.hpp"
+#include "platform/PassStats.hpp"
 #include "platform/Surface.hpp"
 #include "platform/VirtualKeys.hpp"
-#include "platform/sdl/Gamepads.hpp"
 #include "platform/sdl/KeyMap.hpp"
-#include "platform/sdl/PassStats.hpp"
 #include "platform/sdl/Screenshot.hpp"
 #include "platform/sdl/Viewport.hpp"
 
@@ -270,6 +271,37 @@ TEST(StartScale, TheWindowManagersFrameFitsTooAndIsCentred) {
 TEST(StartScale, AnAskedScaleIsKept) {
   EXPECT_EQ(StartScale(8, 640, 480), 8);
   EXPECT_EQ(StartScale(1, 3840, 2160), 1);
+}
+
+TEST(Pacer, LateWakeUpsAreMadeGoodStallsAndJumpsStartAfresh) {
+  Pacer p;
+  const std::int64_t t0 = 5'000'000;
+  Pacer::Wait w = p.Next(10, t0);
+  EXPECT_EQ(w.dueUs, t0 + 10'000);
+  EXPECT_EQ(w.earliestUs, t0);
+  w = p.Next(20, t0 + 10'700);  // woke 0.7 ms late: the next pass is that much shorter
+  EXPECT_EQ(w.dueUs, t0 + 20'000);
+  EXPECT_EQ(w.earliestUs, t0 + 10'000);
+  w = p.Next(20, t0 + 20'000);  // a sleep of nothing: input cannot end it early
+  EXPECT_EQ(w.earliestUs, w.dueUs);
+  w = p.Next(30, t0 + 250'000);  // 220 ms late: no racing to catch up
+  EXPECT_EQ(w.dueUs, t0 + 260'000);
+  w = p.Next(60'000, t0 + 260'000);  // a jump of game time waits at most 100 ms
+  EXPECT_EQ(w.dueUs, t0 + 360'000);
+  p.Restart();
+  w = p.Next(60'010, t0 + 900'000);
+  EXPECT_EQ(w.dueUs, t0 + 910'000);
+}
+
+TEST(Pacer, InputEndingEveryWaitKeepsTheGameWithinOnePassOfTheClock) {
+  Pacer p;
+  std::int64_t now = 0;
+  for (std::int64_t game = 10; game <= 10'000; game += 10) {
+    const Pacer::Wait w = p.Next(game, now);
+    now = std::max(now + 50, w.earliestUs);  // a key ends each wait as soon as it may
+    EXPECT_LE(w.dueUs - now, 10'000) << "at game time " << game;
+  }
+  EXPECT_GE(now, 9'990'000) << "the game ran ahead of the clock";
 }
 
 TEST(PassStats, RateOverTheTimeInsideEachLoopsPasses) {

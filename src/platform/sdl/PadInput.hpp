@@ -5,8 +5,8 @@
 #include <map>
 #include <vector>
 
+#include "platform/Gamepads.hpp"
 #include "platform/Host.hpp"
-#include "platform/sdl/Gamepads.hpp"
 
 namespace qr {
 

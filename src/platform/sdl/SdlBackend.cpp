@@ -20,11 +20,12 @@
 #include "platform/DataDir.hpp"
 #include "platform/DataFiles.hpp"
 #include "platform/Font.hpp"
+#include "platform/Pacer.hpp"
+#include "platform/PassStats.hpp"
 #include "platform/Surface.hpp"
 #include "platform/VirtualKeys.hpp"
 #include "platform/sdl/KeyMap.hpp"
 #include "platform/sdl/PadInput.hpp"
-#include "platform/sdl/PassStats.hpp"
 #include "platform/sdl/Screenshot.hpp"
 #include "platform/sdl/Signals.hpp"
 #include "platform/sdl/SoundPlayer.hpp"
@@ -153,17 +154,14 @@ class SdlHost final : public Host {
     using namespace std::chrono;
     stats_.Slept();
     const auto now = steady_clock::now();
-    const std::int64_t step = gameMs - lastGameMs_;
-    const auto due = origin_ + milliseconds(gameMs - originGameMs_);
-    if (!paced_ || step > kRestartMs || step < 0 || now - due > milliseconds(kRestartMs)) {
-      paced_ = true;
-      origin_ = now + milliseconds(std::clamp<std::int64_t>(step, 0, kRestartMs));
-      originGameMs_ = gameMs;
-    }
-    lastGameMs_ = gameMs;
-    const auto wake = origin_ + milliseconds(gameMs - originGameMs_);
+    const Pacer::Wait w = pacer_.Next(gameMs, duration_cast<microseconds>(now.time_since_epoch()).count());
+    const steady_clock::time_point wake{microseconds(w.dueUs)};
     if (wake > now) {
-      std::this_thread::sleep_until(wake);
+      // A key or a pad that comes during the last pass's time ends the wait at once: the game
+      // takes it at the same game time, only sooner, and the next wait is the longer for it.
+      std::this_thread::sleep_until(steady_clock::time_point{microseconds(w.earliestUs)});
+      std::unique_lock lock(mutex_);
+      inputArrived_.wait_until(lock, wake, [this] { return !inputStamps_.empty(); });
     } else {
       std::this_thread::yield();
     }
@@ -252,8 +250,6 @@ class SdlHost final : public Host {
   }
 
  private:
-  static constexpr std::int64_t kRestartMs = 100;
-
   // Game thread: runs fn on the window thread and waits until it has run.
   void OnWindowThread(std::function<void()> fn) {
     std::unique_lock lock(mutex_);
@@ -294,9 +290,13 @@ class SdlHost final : public Host {
   // Window thread: queues input for the game; a key's or a pad's event with the time it
   // happened (for the latency statistics).
   void Queue(InputEvent e, std::int64_t stampUs = -1) {
-    std::lock_guard lock(mutex_);
-    input_.push_back(e);
-    if (stampUs >= 0) inputStamps_.push_back(stampUs);
+    {
+      std::lock_guard lock(mutex_);
+      input_.push_back(e);
+      if (stampUs < 0) return;
+      inputStamps_.push_back(stampUs);
+    }
+    inputArrived_.notify_one();  // a key's repeat and the events the window makes itself can wait
   }
   void QueueAll(std::vector<InputEvent>& events, std::int64_t stampUs) {
     for (const InputEvent& e : events) Queue(e, stampUs);
@@ -483,7 +483,7 @@ class SdlHost final : public Host {
     if (fresh || preview != previewShown_) {
       incoming_ = raw_;
       previewShown_ = preview;
-      if (preview != 0) DrawPreview(incoming_, preview);
+      if (preview != 0) DrawPadPreview(incoming_.indices, incoming_.palette, preview);
     }
     const bool changed = !incoming_.indices.empty() && incoming_ != shown_;
     PresentChanges(changed);
@@ -540,62 +540,6 @@ class SdlHost final : public Host {
     SDL_UnlockSurface(canvas_);
   }
 
-  // The character the pad would type, in a dim grey in the cell above the entry's cursor, which
-  // is the thick line the entry draws at y = 155 under the next character cell.
-  void DrawPreview(Frame& frame, char c) {
-    constexpr int kCursorY = 155;
-    constexpr std::uint32_t kSilver = 0xC0C0C0;
-    auto at = [&](int x, int y) {
-      return frame.palette[frame.indices[static_cast<std::size_t>(y * Surface::kWidth + x)]] & 0xFFFFFF;
-    };
-    int cell = -1;
-    for (int i = 0; i < 3 && cell < 0; ++i) {
-      const int x0 = 135 + 15 * i;
-      bool line = true;
-      for (int y = kCursorY - 1; y <= kCursorY + 1 && line; ++y) {
-        for (int x = x0; x <= x0 + 10 && line; ++x) line = at(x, y) == kSilver;
-      }
-      if (line) cell = x0;
-    }
-    if (cell < 0) return;
-    const std::vector<bool>& mask = GlyphMask(c);
-    // A colour for the preview: a palette entry the frame does not use.
-    std::array<bool, 256> used{};
-    for (const std::uint8_t i : frame.indices) used[i] = true;
-    const auto spare = std::find(used.rbegin(), used.rend(), false);
-    if (spare == used.rend()) return;
-    const auto index = static_cast<std::uint8_t>(used.rend() - spare - 1);
-    frame.palette[index] = 0x606060;
-    for (std::size_t p = 0; p < mask.size(); ++p) {
-      if (!mask[p]) continue;
-      const int x = cell + static_cast<int>(p % kGlyphBox);
-      const int y = 135 + static_cast<int>(p / kGlyphBox);
-      if (x < Surface::kWidth && y < Surface::kHeight)
-        frame.indices[static_cast<std::size_t>(y * Surface::kWidth + x)] = index;
-    }
-  }
-
-  // The pixels of a character printed at the top left of a kGlyphBox square, in the game's font.
-  static constexpr int kGlyphBox = 16;
-  const std::vector<bool>& GlyphMask(char c) {
-    auto& mask = glyphs_[static_cast<unsigned char>(c)];
-    if (!mask.empty()) return mask;
-    Font font(10, 96);
-    Surface surface(font);
-    surface.Cls();
-    const std::vector<std::uint8_t> blank = surface.Indices();
-    surface.ForeColor(0xC0C0C0);
-    surface.Print(std::string(1, c));
-    mask.assign(kGlyphBox * kGlyphBox, false);
-    for (int y = 0; y < kGlyphBox; ++y) {
-      for (int x = 0; x < kGlyphBox; ++x) {
-        const auto p = static_cast<std::size_t>(y * Surface::kWidth + x);
-        mask[static_cast<std::size_t>(y * kGlyphBox + x)] = surface.Indices()[p] != blank[p];
-      }
-    }
-    return mask;
-  }
-
   int RefreshRate() {
     SDL_DisplayMode mode{};
     if (refreshRate_ == 0) {
@@ -613,15 +557,13 @@ class SdlHost final : public Host {
   const Uint32 wakeEvent_;
   const std::int64_t startMs_;
   PassStats stats_;  // game thread only, read after it has ended
-  bool paced_ = false;
-  std::chrono::steady_clock::time_point origin_{};  // when the game time originGameMs_ is due
-  std::int64_t originGameMs_ = 0;
-  std::int64_t lastGameMs_ = 0;
+  Pacer pacer_;
   std::string failure_;
 
   // Shared, under mutex_.
   std::mutex mutex_;
   std::condition_variable requestDone_;
+  std::condition_variable inputArrived_;  // the game's wait ends early
   Frame frame_;
   bool frameNew_ = false;
   std::vector<InputEvent> input_;
@@ -638,7 +580,6 @@ class SdlHost final : public Host {
   Frame incoming_;  // raw_ with the preview: the picture to show
   Frame shown_;
   char previewShown_ = 0;
-  std::array<std::vector<bool>, 256> glyphs_;
   std::vector<std::int64_t> presentStamps_;
   std::vector<std::int64_t> latencies_;  // microseconds from an event to the frame that answers it
   std::atomic<int> loop_{-1};            // the loop whose pass began last (from the game thread)

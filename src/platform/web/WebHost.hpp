@@ -8,7 +8,7 @@
 
 #include "platform/Host.hpp"
 #include "platform/headless/Script.hpp"
-#include "platform/sdl/PassStats.hpp"
+#include "platform/PassStats.hpp"
 
 namespace qr {
 

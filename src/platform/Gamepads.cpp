@@ -1,7 +1,10 @@
-#include "platform/sdl/Gamepads.hpp"
+#include "platform/Gamepads.hpp"
 
+#include <algorithm>
 #include <limits>
 
+#include "platform/Font.hpp"
+#include "platform/Surface.hpp"
 #include "platform/VirtualKeys.hpp"
 
 namespace qr {
@@ -183,6 +186,66 @@ void Gamepads::SetEntry(bool entry, std::vector<InputEvent>& out) {
 char Gamepads::Preview() const {
   if (!entry_ || activeSide_ == 0) return 0;
   return Characters()[sides_[static_cast<std::size_t>(activeSide_ - 1)].character];
+}
+
+namespace {
+
+// The pixels of a character printed at the top left of a kGlyphBox square, in the game's font.
+constexpr int kGlyphBox = 16;
+const std::vector<bool>& GlyphMask(char c) {
+  thread_local std::array<std::vector<bool>, 256> glyphs;
+  auto& mask = glyphs[static_cast<unsigned char>(c)];
+  if (!mask.empty()) return mask;
+  Font font(10, 96);
+  Surface surface(font);
+  surface.Cls();
+  const std::vector<std::uint8_t> blank = surface.Indices();
+  surface.ForeColor(0xC0C0C0);
+  surface.Print(std::string(1, c));
+  mask.assign(kGlyphBox * kGlyphBox, false);
+  for (int y = 0; y < kGlyphBox; ++y) {
+    for (int x = 0; x < kGlyphBox; ++x) {
+      const auto p = static_cast<std::size_t>(y * Surface::kWidth + x);
+      mask[static_cast<std::size_t>(y * kGlyphBox + x)] = surface.Indices()[p] != blank[p];
+    }
+  }
+  return mask;
+}
+
+}  // namespace
+
+// The entry's cursor is the thick line it draws at y = 155 under the next character cell.
+void DrawPadPreview(std::vector<std::uint8_t>& indices, std::array<std::uint32_t, 256>& palette, char c) {
+  constexpr int kCursorY = 155;
+  constexpr std::uint32_t kSilver = 0xC0C0C0;
+  if (indices.size() != static_cast<std::size_t>(Surface::kWidth * Surface::kHeight)) return;
+  auto at = [&](int x, int y) {
+    return palette[indices[static_cast<std::size_t>(y * Surface::kWidth + x)]] & 0xFFFFFF;
+  };
+  int cell = -1;
+  for (int i = 0; i < 3 && cell < 0; ++i) {
+    const int x0 = 135 + 15 * i;
+    bool line = true;
+    for (int y = kCursorY - 1; y <= kCursorY + 1 && line; ++y) {
+      for (int x = x0; x <= x0 + 10 && line; ++x) line = at(x, y) == kSilver;
+    }
+    if (line) cell = x0;
+  }
+  if (cell < 0) return;
+  const std::vector<bool>& mask = GlyphMask(c);
+  // A colour for the preview: a palette entry the frame does not use.
+  std::array<bool, 256> used{};
+  for (const std::uint8_t i : indices) used[i] = true;
+  const auto spare = std::find(used.rbegin(), used.rend(), false);
+  if (spare == used.rend()) return;
+  const auto index = static_cast<std::uint8_t>(used.rend() - spare - 1);
+  palette[index] = 0x606060;
+  for (std::size_t p = 0; p < mask.size(); ++p) {
+    if (!mask[p]) continue;
+    const int x = cell + static_cast<int>(p % kGlyphBox);
+    const int y = 135 + static_cast<int>(p / kGlyphBox);
+    if (x < Surface::kWidth && y < Surface::kHeight) indices[static_cast<std::size_t>(y * Surface::kWidth + x)] = index;
+  }
 }
 
 }  // namespace qr

@@ -100,4 +100,9 @@ class Gamepads {
   int activeSide_ = 0;  // the side whose pad was used last in the entry; 0: none
 };
 
+// Draws the character the pad would type over a frame of the game (its palette indices and
+// palette), in a dim grey in the cell above the entry's cursor; nothing when no cursor is shown.
+// The window and the page draw it over the picture they show, never on the game's surface.
+void DrawPadPreview(std::vector<std::uint8_t>& indices, std::array<std::uint32_t, 256>& palette, char c);
+
 }  // namespace qr

@@ -1,4 +1,4 @@
-#include "platform/sdl/PassStats.hpp"
+#include "platform/PassStats.hpp"
 
 #include <algorithm>
 #include <cstdio>
