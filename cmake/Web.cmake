@@ -11,7 +11,7 @@ set(CMAKE_CXX_FLAGS_RELEASE "-O2 -DNDEBUG")
 set(QR_SITE ${CMAKE_BINARY_DIR}/site)
 add_executable(rall-web
   src/platform/web/WebMain.cpp src/platform/web/WebHost.cpp src/app/StateJson.cpp
-  src/platform/headless/Script.cpp src/platform/Recorder.cpp src/platform/PassStats.cpp)
+  src/platform/headless/Script.cpp src/platform/Recorder.cpp src/platform/PassStats.cpp src/platform/Gamepads.cpp)
 target_include_directories(rall-web SYSTEM PRIVATE ${CMAKE_BINARY_DIR}/include)
 target_link_libraries(rall-web PRIVATE rallgame)
 set_target_properties(rall-web PROPERTIES OUTPUT_NAME quillmarsh-rall SUFFIX .js RUNTIME_OUTPUT_DIRECTORY ${QR_SITE})

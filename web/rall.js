@@ -18,6 +18,13 @@ var QR = (function () {
   // ---- The picture: painted at the next animation frame after the game showed a new one.
   let frame = null;
   let painting = false;
+  let answering = [];  // when the input happened that the frame waiting to be painted answers
+  const latencies = [];  // ms from a key's or a pad's event to the painting of its answer
+  function answered(stamps) {
+    const now = performance.now();
+    for (const t of stamps) latencies.push(now - t);
+    if (latencies.length > 200000) latencies.splice(0, 100000);
+  }
   function paint() {
     painting = false;
     if (frame) {
@@ -25,7 +32,28 @@ var QR = (function () {
       ctx2d.putImageData(picture, 0, 0);
       qr.frames++;
     }
+    answered(answering);
+    answering = [];
   }
+  // The game took input and drew its next frame: a frame waiting to be painted answers it, and
+  // if none waits the picture on the page already does.
+  qr.answers = function (stamps) {
+    if (painting) {
+      for (const t of stamps) answering.push(t);
+    } else {
+      answered(stamps);
+    }
+  };
+  // The input latency so far (test hook): nearest-rank percentiles, as the desktop's --stats.
+  qr.latency = function () {
+    const sorted = latencies.slice().sort(function (a, b) { return a - b; });
+    const rank = function (p) { return sorted[Math.max(Math.ceil(sorted.length * p / 100), 1) - 1]; };
+    const out = { count: sorted.length, median: rank(50), p99: rank(99), max: sorted[sorted.length - 1] };
+    out.text = sorted.length === 0 ? 'Input latency: no events' :
+      'Input latency: ' + out.count + ' events, median ' + out.median.toFixed(1) + ' ms, 99th percentile ' +
+      out.p99.toFixed(1) + ' ms, maximum ' + out.max.toFixed(1) + ' ms';
+    return out;
+  };
   qr.frame = function (view) {
     frame = view;
     if (!painting) {
@@ -40,7 +68,8 @@ var QR = (function () {
   // keys below.
   function fit() {
     const dpr = window.devicePixelRatio || 1;
-    const bar = document.getElementById('bar').offsetHeight + 4 + message.offsetHeight;
+    const bar = document.getElementById('bar').offsetHeight + 4 + document.getElementById('pads').offsetHeight +
+                message.offsetHeight;
     const scale = Math.max(1, Math.floor(Math.min(innerWidth * dpr / W, (innerHeight - bar) * dpr / H)));
     canvas.style.width = (W * scale / dpr) + 'px';
     canvas.style.height = (H * scale / dpr) + 'px';

@@ -2,6 +2,12 @@
 // for SECONDS (default 10), then the rally loop's passes per second (as --stats counts them on
 // the desktop) and the share of one core that all of Chromium's processes used meanwhile.
 //   node web/tests/measure.mjs SITE_DIR [SECONDS]
+//
+// With --latency, presses the paddles PRESSES times (default 1000) at random moments instead:
+// player 1 with A on the keyboard and, every fourth press, with a (fake) pad's stick, player 2
+// with Up; each held 20-60 ms. Prints the input latency the page measured: from each event's time
+// stamp to the painting of the first frame the game drew after it took the event.
+//   node web/tests/measure.mjs SITE_DIR --latency [PRESSES]
 import fs from 'node:fs';
 import http from 'node:http';
 import os from 'node:os';
@@ -9,7 +15,13 @@ import path from 'node:path';
 import puppeteer from 'puppeteer-core';
 
 const site = path.resolve(process.argv[2] || 'build-web/site');
-const seconds = Number(process.argv[3] || 10);
+const latency = process.argv[3] === '--latency';
+const seconds = latency ? 0 : Number(process.argv[3] || 10);
+const presses = latency ? Number(process.argv[4] || 1000) : 0;
+if (!(seconds >= 0 && presses >= 0)) {
+  console.error('measure: SECONDS and PRESSES are whole numbers');
+  process.exit(2);
+}
 const tmp = fs.mkdtempSync(path.join(os.tmpdir(), 'rall-measure-'));
 const types = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm' };
 const server = http.createServer((req, res) => {
@@ -49,11 +61,41 @@ function cpuSeconds() {
 }
 
 const page = await browser.newPage();
+await page.evaluateOnNewDocument(fs.readFileSync(new URL('fake-pads.js', import.meta.url), 'utf8'));
 await page.goto(`http://127.0.0.1:${server.address().port}/`);
 await page.waitForFunction('QR.frames > 0');
+await page.evaluate('fakePads.plug(0, "pad one")');
 for (const key of ['KeyQ', 'KeyQ', 'Digit2']) {
   await page.keyboard.press(key);
   await new Promise((ok) => setTimeout(ok, 400));
+}
+if (latency) {
+  await new Promise((ok) => setTimeout(ok, 2500));
+  const wait = (ms) => new Promise((ok) => setTimeout(ok, ms));
+  const before = await page.evaluate('QR.latency().count');
+  for (let i = 0; i < presses; i++) {
+    if (i % 2 === 1) {
+      await page.keyboard.down('ArrowUp');
+      await wait(20 + 40 * Math.random());
+      await page.keyboard.up('ArrowUp');
+    } else if (i % 4 === 2) {
+      await page.evaluate('fakePads.stick("pad one", -1)');
+      await wait(20 + 40 * Math.random());
+      await page.evaluate('fakePads.stick("pad one", 0)');
+    } else {
+      await page.keyboard.down('KeyA');
+      await wait(20 + 40 * Math.random());
+      await page.keyboard.up('KeyA');
+    }
+    await wait(10 + 40 * Math.random());
+  }
+  await wait(500);
+  const result = await page.evaluate('QR.latency()');
+  console.log(result.text, `(${result.count - before} during the presses)`);
+  await browser.close();
+  server.close();
+  fs.rmSync(tmp, { recursive: true, force: true });
+  process.exit(0);
 }
 const cpu0 = cpuSeconds(), t0 = Date.now();
 for (let i = 0; Date.now() - t0 < seconds * 1000; i++) {

@@ -14,6 +14,7 @@ import puppeteer from 'puppeteer-core';
 const [site, exe] = process.argv.slice(2).map((p) => path.resolve(p));
 const tmp = fs.mkdtempSync(path.join(os.tmpdir(), 'rall-web-'));
 const W = 319, H = 239;
+const fakePads = fs.readFileSync(new URL('fake-pads.js', import.meta.url), 'utf8');
 
 // ---- The page, served from this machine.
 const types = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm' };
@@ -62,6 +63,7 @@ async function open(query = '') {
       return start.apply(this, args);
     };
   });
+  await page.evaluateOnNewDocument(fakePads);
   await page.goto(origin + query);
   await page.waitForFunction('QR.frames > 0 && QR.soundsReady() === 5', { timeout: 20000 });
   return page;
@@ -166,6 +168,73 @@ await check('keys drive a game: a coin sounds, 2 starts, A moves the paddle, Esc
   await sleep(500);
   const left = await state(page);
   expect(left.numPlayers === 0 && !left.exitRequested, 'Esc did not abandon the game');
+  await page.close();
+});
+
+await check('two pads play a two-player game from the coins to the initials, and keep their sides', async () => {
+  const page = await open();
+  const pad = (call) => page.evaluate(`fakePads.${call}`);
+  const press = async (id, button) => {
+    await pad(`button("${id}", ${button}, true)`);
+    await sleep(60);
+    await pad(`button("${id}", ${button}, false)`);
+    await sleep(90);
+  };
+  const until = async (what, pred, seconds) => {
+    for (const end = Date.now() + seconds * 1000; Date.now() < end; await sleep(200)) {
+      const s = await state(page);
+      if (pred(s)) return s;
+    }
+    throw new Error(what);
+  };
+  const [back, start, a, up, down] = [8, 9, 0, 12, 13];
+  await pad('plug(0, "pad one")');
+  await pad('plug(1, "pad two")');
+  await press('pad one', back);
+  await sleep(300);  // the coin key is looked at every 250 ms
+  await press('pad two', back);
+  await until('Back did not insert two coins', (s) => s.credits === 2, 3);
+  await sleep(500);
+  await press('pad two', start);
+  await until('player 2\'s Start did not start a two-player game', (s) => s.numPlayers === 2 && s.credits === 0, 3);
+  // Player 1's stick follows the ball while player 2 holds the D-pad up; both pads leave and come
+  // back, player 2's first, at each other's places.
+  await pad(`button("pad two", ${up}, true)`);
+  await pad('follow("pad one")');
+  await sleep(4000);
+  await pad('unplug(0)');
+  await pad('unplug(1)');
+  await sleep(200);
+  await pad('plug(0, "pad two")');
+  await pad(`button("pad two", ${up}, true)`);
+  await sleep(100);
+  await pad('plug(1, "pad one")');
+  const over = await until('no initials entry within 150 s', (s) => s.creditLock, 150);
+  await pad('stop()');
+  await pad(`button("pad two", ${up}, false)`);
+  expect(over.p1Score > over.p2Score, `player 2 won ${over.p2Score}-${over.p1Score}: the pads changed sides`);
+  // "PAD": down to P, A types it; up to A, A; down to D, A; Start confirms.
+  for (let i = 0; i < 15; i++) await press('pad one', down);
+  const grey = await page.evaluate(() => {
+    const d = document.getElementById('canvas').getContext('2d').getImageData(130, 130, 60, 25).data;
+    let n = 0;
+    for (let i = 0; i < d.length; i += 4) if (d[i] === 0x60 && d[i + 1] === 0x60 && d[i + 2] === 0x60) n++;
+    return n;
+  });
+  expect(grey > 10, 'no preview of the chosen character over the entry');
+  await press('pad one', a);
+  for (let i = 0; i < 15; i++) await press('pad one', up);
+  await press('pad one', a);
+  for (let i = 0; i < 3; i++) await press('pad one', down);
+  await press('pad one', a);
+  await press('pad one', start);
+  const stored = await until('the entry did not end', (s) => !s.creditLock, 5);
+  expect(stored.hiScores2P.some((e) => e.initials === 'PAD' && e.score === over.p1Score),
+    `no PAD in the table: ${JSON.stringify(stored.hiScores2P)}`);
+  const latency = await page.evaluate('QR.latency()');
+  expect(latency.count > 40 && latency.median > 0, `no input latency measured: ${latency.text}`);
+  console.log(`  player 1 won ${over.p1Score}-${over.p2Score} with the pads; ${latency.text}`);
+  await page.evaluate('localStorage.clear()');
   await page.close();
 });
 

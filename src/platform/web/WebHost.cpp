@@ -1,12 +1,15 @@
 #include "platform/web/WebHost.hpp"
 
 #include <emscripten.h>
+#include <emscripten/eventloop.h>
 #include <emscripten/html5.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "platform/Surface.hpp"
 
@@ -29,15 +32,23 @@ EM_JS(void, qr_take_stats, (const char* text), { QR.wantStats = false; QR.stats 
 EM_JS(void, qr_take_recording, (const char* text), { QR.takeRecording(UTF8ToString(text)); });
 EM_JS(void, qr_take_state, (const char* json), { QR.wantState = false; QR.state = UTF8ToString(json); });
 EM_JS(void, qr_recording_on, (int on), { QR.recordingOn(on !== 0); });
+EM_JS(void, qr_answers, (const double* stamps, int count), { QR.answers(HEAPF64.subarray(stamps >> 3, (stamps >> 3) + count)); });
+EM_JS(void, qr_message, (const char* text), { QR.fail(UTF8ToString(text)); });
+// Waits ms milliseconds, or less when a key comes (qr_wake).
+EM_ASYNC_JS(void, qr_wait, (double ms), {
+  await new Promise(function (done) {
+    const timer = setTimeout(done, ms);
+    QR.wakeGame = function () { clearTimeout(timer); done(); };
+  });
+  QR.wakeGame = null;
+});
+EM_JS(void, qr_wake, (), { if (QR.wakeGame) QR.wakeGame(); });
 // clang-format on
 
 namespace qr {
 
 namespace {
 
-// After a stall longer than this (a background tab, a debugger), pacing starts afresh rather
-// than racing to catch up.
-constexpr std::int64_t kRestartMs = 100;
 // In fast mode the page still gets control this often.
 constexpr double kFastYieldMs = 16;
 // The keys whose default action (scrolling, going back, the browser's find) the page stops.
@@ -46,14 +57,28 @@ bool IsPageKey(int vk) {
          (vk >= 65 && vk <= 90) || (vk >= 186 && vk <= 222) || vk == 122 || vk == 123;
 }
 
+// An event's time stamp on the page's clock; a browser that gives none gets the present.
+double Stamp(double timestamp) { return timestamp > 0 ? timestamp : emscripten_get_now(); }
+
 EM_BOOL OnKeyDown(int /*type*/, const EmscriptenKeyboardEvent* e, void* host) {
   return static_cast<WebHost*>(host)->KeyDown(static_cast<int>(e->keyCode), e->repeat != 0,
-                                              e->ctrlKey != 0 || e->altKey != 0 || e->metaKey != 0);
+                                              e->ctrlKey != 0 || e->altKey != 0 || e->metaKey != 0,
+                                              Stamp(e->timestamp));
 }
 
 EM_BOOL OnKeyUp(int /*type*/, const EmscriptenKeyboardEvent* e, void* host) {
-  return static_cast<WebHost*>(host)->KeyUp(static_cast<int>(e->keyCode));
+  return static_cast<WebHost*>(host)->KeyUp(static_cast<int>(e->keyCode), Stamp(e->timestamp));
 }
+
+// The buttons of the standard mapping that play.
+constexpr std::array<std::pair<int, Gamepads::Button>, 6> kPadButtons{{
+    {12, Gamepads::Button::Up},
+    {13, Gamepads::Button::Down},
+    {0, Gamepads::Button::A},
+    {1, Gamepads::Button::B},
+    {8, Gamepads::Button::Back},
+    {9, Gamepads::Button::Start},
+}};
 
 EM_BOOL OnBlur(int /*type*/, const EmscriptenFocusEvent* /*e*/, void* host) {
   static_cast<WebHost*>(host)->FocusLost();
@@ -87,9 +112,18 @@ WebHost::WebHost(WebOptions options)
   emscripten_set_keyup_callback(window, this, 1, OnKeyUp);
   emscripten_set_blur_callback(window, this, 1, OnBlur);
   emscripten_set_visibilitychange_callback(this, 1, OnVisibility);
+  // The pads have no events: they are read every few milliseconds while the game waits (the
+  // browser runs this only then), so a press ends the wait as a key's does.
+  if (options_.pads) padTimer_ = emscripten_set_interval(OnPadTimer, kPadPollMs, this);
+}
+
+void WebHost::OnPadTimer(void* host) {
+  auto* self = static_cast<WebHost*>(host);
+  if (self->PollPads() && self->waitingForKey_) self->keyPressed_ = true;
 }
 
 WebHost::~WebHost() {
+  if (padTimer_ != 0) emscripten_clear_interval(padTimer_);
   const char* window = EMSCRIPTEN_EVENT_TARGET_WINDOW;
   emscripten_set_keydown_callback(window, nullptr, 1, nullptr);
   emscripten_set_keyup_callback(window, nullptr, 1, nullptr);
@@ -97,31 +131,48 @@ WebHost::~WebHost() {
   emscripten_set_visibilitychange_callback(nullptr, 1, nullptr);
 }
 
-// The picture is turned into RGBA only when it changed; the page paints it at its next
-// animation frame.
+// The picture, with the character a pad would type over it, is turned into RGBA only when it
+// changed; the page paints it at its next animation frame. The input the game took before is
+// answered by that painting (or at once, when the picture stays as it is on the page).
 void WebHost::ShowFrame(const Surface& surface) {
   const auto& indices = surface.Indices();
   const auto& palette = surface.Palette();
-  if (indices == shownIndices_ && palette == shownPalette_) return;
-  shownIndices_ = indices;
-  shownPalette_ = palette;
-  std::uint8_t* out = rgba_.data();
-  for (const std::uint8_t index : indices) {
-    const std::uint32_t rgb = palette[index];
-    out[0] = static_cast<std::uint8_t>(rgb >> 16);
-    out[1] = static_cast<std::uint8_t>(rgb >> 8);
-    out[2] = static_cast<std::uint8_t>(rgb);
-    out += 4;
+  const char preview = pads_.Preview();
+  if (indices != shownIndices_ || palette != shownPalette_ || preview != shownPreview_) {
+    shownIndices_ = indices;
+    shownPalette_ = palette;
+    shownPreview_ = preview;
+    const std::vector<std::uint8_t>* pixels = &indices;
+    const std::array<std::uint32_t, 256>* colours = &palette;
+    if (preview != 0) {
+      previewIndices_ = indices;
+      previewPalette_ = palette;
+      DrawPadPreview(previewIndices_, previewPalette_, preview);
+      pixels = &previewIndices_;
+      colours = &previewPalette_;
+    }
+    std::uint8_t* out = rgba_.data();
+    for (const std::uint8_t index : *pixels) {
+      const std::uint32_t rgb = (*colours)[index];
+      out[0] = static_cast<std::uint8_t>(rgb >> 16);
+      out[1] = static_cast<std::uint8_t>(rgb >> 8);
+      out[2] = static_cast<std::uint8_t>(rgb);
+      out += 4;
+    }
+    qr_frame(rgba_.data(), static_cast<int>(rgba_.size()));
   }
-  qr_frame(rgba_.data(), static_cast<int>(rgba_.size()));
+  if (!observed_.empty()) {
+    qr_answers(observed_.data(), static_cast<int>(observed_.size()));
+    observed_.clear();
+  }
 }
 
 void WebHost::ShowWindow() { qr_show(); }
 
 void WebHost::SetCaption(const std::string& caption) { qr_caption(caption.c_str()); }
 
-// Game time t is due at the start time plus t on the page's clock (performance.now()): a late
-// wake-up is made good by the next sleeps, so the game keeps its 100 passes a second.
+// Game time is paced on the page's clock (performance.now(), see Pacer). The pads are read after the wait, so what they
+// did meanwhile reaches the game with the keys.
 void WebHost::Pace(std::int64_t gameMs) {
   now_ = gameMs;
   stats_.Slept();
@@ -142,26 +193,28 @@ void WebHost::Pace(std::int64_t gameMs) {
       emscripten_sleep(0);
       lastYield_ = emscripten_get_now();
     }
+    PollPads();
     return;
   }
-  const std::int64_t step = gameMs - lastGameMs_;
-  const double due = origin_ + static_cast<double>(gameMs - originGameMs_);
-  if (!paced_ || step > kRestartMs || step < 0 || now - due > static_cast<double>(kRestartMs)) {
-    paced_ = true;
-    origin_ = now + static_cast<double>(std::clamp<std::int64_t>(step, 0, kRestartMs));
-    originGameMs_ = gameMs;
-  }
-  lastGameMs_ = gameMs;
-  const double wake = origin_ + static_cast<double>(gameMs - originGameMs_);
+  const Pacer::Wait w = pacer_.Next(gameMs, static_cast<std::int64_t>(now * 1000));
+  const double wake = static_cast<double>(w.dueUs) / 1000;
+  // A key that comes during the last pass's time ends the wait at once: the game takes it at the
+  // same game time, only sooner, and the next wait is the longer for it.
   // setTimeout counts whole milliseconds and may come late, never early.
-  const double wait = std::floor(wake - now);
-  if (wait >= 1) {
-    emscripten_sleep(static_cast<unsigned>(wait));
+  const double early = std::floor(static_cast<double>(w.earliestUs) / 1000 - now);
+  if (early >= 1) {
+    emscripten_sleep(static_cast<unsigned>(early));
     lastYield_ = emscripten_get_now();
-  } else if (now - lastYield_ >= kRestartMs / 2) {
+  }
+  const double wait = std::floor(wake - emscripten_get_now());
+  if (wait >= 1) {
+    if (inputStamps_.empty()) qr_wait(wait);
+    lastYield_ = emscripten_get_now();
+  } else if (now - lastYield_ >= static_cast<double>(Pacer::kRestartMs) / 2) {
     emscripten_sleep(0);  // the page must get control even when the game runs late
     lastYield_ = emscripten_get_now();
   }
+  PollPads();
 }
 
 void WebHost::TakeInput(std::vector<InputEvent>& events) {
@@ -171,6 +224,8 @@ void WebHost::TakeInput(std::vector<InputEvent>& events) {
   }
   events.insert(events.end(), input_.begin(), input_.end());
   input_.clear();
+  observed_.insert(observed_.end(), inputStamps_.begin(), inputStamps_.end());
+  inputStamps_.clear();
 }
 
 void WebHost::PlaySound(const std::string& name) { qr_play(name.c_str()); }
@@ -218,12 +273,21 @@ std::uint64_t WebHost::RandomSeed() {
   return static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
 }
 
-void WebHost::CountPass(LoopId id) { stats_.Pass(id, static_cast<std::int64_t>(emscripten_get_now())); }
+void WebHost::CountPass(LoopId id) {
+  loop_ = id;
+  stats_.Pass(id, static_cast<std::int64_t>(emscripten_get_now()));
+}
 
+// What was held before starts as let go: a button still held from the last run waits for its next
+// press.
 void WebHost::BeginRun() {
-  paced_ = false;
+  pacer_.Restart();
   input_.clear();
-  down_.fill(false);
+  inputStamps_.clear();
+  observed_.clear();
+  held_.ReleaseAll(0xFF, scratch_);
+  scratch_.clear();
+  loop_ = LoopId::DemoLoop;
   focusLossQueued_ = false;
 }
 
@@ -235,13 +299,15 @@ void WebHost::RecordingSource(std::function<std::string()> fn) {
 void WebHost::WaitForKey() {
   waitingForKey_ = true;
   keyPressed_ = false;
-  while (!keyPressed_) emscripten_sleep(50);
+  while (!keyPressed_) emscripten_sleep(20);
   waitingForKey_ = false;
+  input_.clear();  // what the pads did meanwhile is no input of the next run
+  inputStamps_.clear();
 }
 
 // F11 switches fullscreen and F12 saves a screenshot; the game sees neither. Keys with Ctrl,
 // Alt or the system key still reach the game, and keep their meaning in the browser.
-bool WebHost::KeyDown(int keyCode, bool repeat, bool modifier) {
+bool WebHost::KeyDown(int keyCode, bool repeat, bool modifier, double stamp) {
   const int vk = VirtualKeyForDom(keyCode);
   if (vk == 122 || vk == 123) {
     if (!repeat) {
@@ -258,16 +324,17 @@ bool WebHost::KeyDown(int keyCode, bool repeat, bool modifier) {
     keyPressed_ = !modifier;
     return IsPageKey(vk) && !modifier;
   }
-  down_[vk] = true;
-  Queue(InputEvent{InputEvent::Kind::Down, vk});  // auto-repeat comes as further key-downs
+  pads_.KeyboardUsed();
+  held_.Press(vk, HeldKeys::kKeyboard, scratch_);  // auto-repeat comes as further key-downs
+  QueueAll(scratch_, repeat ? -1 : stamp);
   return IsPageKey(vk) && !modifier;
 }
 
-bool WebHost::KeyUp(int keyCode) {
+bool WebHost::KeyUp(int keyCode, double stamp) {
   const int vk = VirtualKeyForDom(keyCode);
-  if (vk == 0 || !down_[vk]) return false;
-  down_[vk] = false;
-  Queue(InputEvent{InputEvent::Kind::Up, vk});
+  if (vk == 0 || !held_.HeldBy(vk, HeldKeys::kKeyboard)) return false;
+  held_.Release(vk, HeldKeys::kKeyboard, scratch_);
+  QueueAll(scratch_, stamp);
   return IsPageKey(vk);
 }
 
@@ -276,15 +343,86 @@ void WebHost::FocusLost() {
   ReleaseAll();
   if (focusLossQueued_ || waitingForKey_) return;
   focusLossQueued_ = true;
-  Queue(InputEvent{InputEvent::Kind::FocusLost, 0});
+  Queue(InputEvent{InputEvent::Kind::FocusLost, 0}, -1);
 }
 
 void WebHost::ReleaseAll() {
-  for (int vk = 1; vk < 256; ++vk) {
-    if (!down_[vk]) continue;
-    down_[vk] = false;
-    Queue(InputEvent{InputEvent::Kind::Up, vk});
+  held_.ReleaseAll(0xFF, scratch_);
+  QueueAll(scratch_, -1);
+}
+
+// A key's repeat and the events the page makes itself carry no stamp and do not end the wait.
+void WebHost::Queue(InputEvent e, double stamp) {
+  input_.push_back(e);
+  if (stamp < 0) return;
+  inputStamps_.push_back(stamp);
+  qr_wake();
+}
+
+void WebHost::QueueAll(std::vector<InputEvent>& events, double stamp) {
+  for (const InputEvent& e : events) Queue(e, stamp);
+  events.clear();
+}
+
+// A pad is known by its place in the browser's list and its name; a pad that leaves frees its
+// place, and one that comes (back) at any place gets its side again (see Gamepads). Only pads with
+// the standard mapping play: on the others the buttons mean something else.
+bool WebHost::PollPads() {
+  if (!options_.pads) return false;
+  const bool entry = loop_ == LoopId::GetInitials && !waitingForKey_;
+  if (entry != pads_.Entry()) {
+    pads_.SetEntry(entry, scratch_);
+    QueueAll(scratch_, -1);
   }
+  if (emscripten_sample_gamepad_data() != EMSCRIPTEN_RESULT_SUCCESS) return false;
+  const int listed = std::min(emscripten_get_num_gamepads(), kPadSlots);
+  const auto nowMs = static_cast<std::int64_t>(emscripten_get_now());
+  bool pressed = false;
+  for (int i = 0; i < kPadSlots; ++i) {
+    EmscriptenGamepadEvent pad{};
+    const bool present =
+        i < listed && emscripten_get_gamepad_status(i, &pad) == EMSCRIPTEN_RESULT_SUCCESS && pad.connected != 0;
+    std::string identity = present ? std::string(pad.id) : std::string();
+    if (present && std::strcmp(pad.mapping, "standard") != 0) {
+      if (padRefused_[static_cast<std::size_t>(i)] != identity) {
+        padRefused_[static_cast<std::size_t>(i)] = identity;
+        qr_message(("The game pad \"" + identity + "\" is not used: its buttons have no standard layout.").c_str());
+      }
+      identity.clear();
+    }
+    std::string& at = padAt_[static_cast<std::size_t>(i)];
+    if (identity != at) {
+      padButtons_[static_cast<std::size_t>(i)] = 0;
+      if (!at.empty()) {
+        pads_.Detach(i, scratch_);
+        QueueAll(scratch_, -1);
+      }
+      at = identity;
+      if (!at.empty()) {
+        if (const int side = pads_.Attach(i, at); side != 0) {
+          std::printf("Game pad \"%s\" plays player %d\n", at.c_str(), side);
+          std::fflush(stdout);
+        }
+      }
+    }
+    if (at.empty()) continue;
+    std::uint8_t& held = padButtons_[static_cast<std::size_t>(i)];
+    for (std::size_t b = 0; b < kPadButtons.size(); ++b) {
+      const auto [number, button] = kPadButtons[b];
+      const bool down = number < pad.numButtons && pad.digitalButton[number] != 0;
+      const auto bit = static_cast<std::uint8_t>(1U << b);
+      if (down && (held & bit) == 0 && (button == Gamepads::Button::A || button == Gamepads::Button::Start)) {
+        pressed = true;
+      }
+      held = static_cast<std::uint8_t>(down ? held | bit : held & ~bit);
+      pads_.SetButton(i, button, down, nowMs, scratch_);
+    }
+    const double y = pad.numAxes > 1 && std::isfinite(pad.axis[1]) ? std::clamp(pad.axis[1], -1.0, 1.0) : 0.0;
+    pads_.SetStick(i, static_cast<int>(std::lround(y * 32767)), nowMs, scratch_);
+    QueueAll(scratch_, Stamp(pad.timestamp));
+  }
+  pads_.Tick(nowMs);
+  return pressed;
 }
 
 }  // namespace qr

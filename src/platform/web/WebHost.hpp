@@ -6,24 +6,33 @@
 #include <string>
 #include <vector>
 
+#include "platform/Gamepads.hpp"
 #include "platform/Host.hpp"
-#include "platform/headless/Script.hpp"
+#include "platform/Pacer.hpp"
 #include "platform/PassStats.hpp"
+#include "platform/headless/Script.hpp"
 
 namespace qr {
 
-// What the page asks for in its address (?seed=N&script=...&stop-ms=T&fast=1): tests use them.
+// What the page asks for in its address (?seed=N&script=...&stop-ms=T&fast=1&no-gamepad=1): tests
+// use most of them; no-gamepad leaves the game pads alone.
 struct WebOptions {
   std::optional<std::uint64_t> seed;
   std::vector<ScriptEvent> script;  // input at game times, besides the keyboard's
   std::int64_t stopMs = -1;         // the game halts at this game time (tests read the picture)
   bool fast = false;                // no pacing: game time runs as fast as the page can
+  bool pads = true;                 // the browser's game pads play too
 };
 
 // The web page's host: the picture goes to the page's canvas, keys come from the browser's key
 // events (the DOM key codes are the Windows virtual-key codes), sound through WebAudio, files in
 // the browser's local storage, and Pace yields to the browser until the wall clock reaches the
-// game time (the page is built with Asyncify, so the game's busy loops keep their shape).
+// game time (the page is built with Asyncify, so the game's busy loops keep their shape). Game
+// pads with the browser's standard mapping are read at every sleep and give the keyboard's keys
+// (see Gamepads).
+//
+// For the latency figures every key and pad event carries the browser's time stamp; the page
+// measures from it to the painting of the first frame the game drew after it took the event.
 class WebHost final : public Host {
  public:
   explicit WebHost(WebOptions options);
@@ -53,17 +62,25 @@ class WebHost final : public Host {
   // game state that a test asks for; each handed over at the next sleep.
   void RecordingSource(std::function<std::string()> fn);
   void StateSource(std::function<std::string()> fn) { stateSource_ = std::move(fn); }
-  // After a run: returns once a key is pressed (the key starts nothing in the game).
+  // After a run: returns once a key or a pad's button is pressed (it starts nothing in the game).
   void WaitForKey();
 
   // The browser's key and focus events (called from the event callbacks).
-  bool KeyDown(int keyCode, bool repeat, bool modifier);
-  bool KeyUp(int keyCode);
+  bool KeyDown(int keyCode, bool repeat, bool modifier, double stamp);
+  bool KeyUp(int keyCode, double stamp);
   void FocusLost();
 
  private:
-  void Queue(InputEvent e) { input_.push_back(e); }
+  // stamp: when the event happened on the page's clock (performance.now()); negative for events
+  // the page made itself.
+  void Queue(InputEvent e, double stamp);
+  void QueueAll(std::vector<InputEvent>& events, double stamp);
   void ReleaseAll();
+  // Reads the pads; true when A or Start went down on one of them.
+  bool PollPads();
+  static void OnPadTimer(void* host);
+  static constexpr double kPadPollMs = 2;
+  long padTimer_ = 0;
 
   WebOptions options_;
   PassStats stats_;  // the loops' cadence on the wall clock, for the page's measurements
@@ -73,14 +90,23 @@ class WebHost final : public Host {
   std::vector<std::uint8_t> shownIndices_;
   std::array<std::uint32_t, 256> shownPalette_{};
   std::vector<std::uint8_t> rgba_;  // the picture handed to the canvas
+  char shownPreview_ = 0;
+  std::vector<std::uint8_t> previewIndices_;
+  std::array<std::uint32_t, 256> previewPalette_{};
   std::vector<InputEvent> input_;
-  std::array<bool, 256> down_{};
+  std::vector<InputEvent> scratch_;
+  HeldKeys held_;  // the keys the keyboard and the pads hold
+  Gamepads pads_{held_};
+  static constexpr int kPadSlots = 8;                 // the places of the browser's list that are read
+  std::array<std::string, kPadSlots> padAt_;          // the identity of the pad that plays from each place
+  std::array<std::string, kPadSlots> padRefused_;     // a pad without the standard mapping, told once
+  std::array<std::uint8_t, kPadSlots> padButtons_{};  // the buttons of kPadButtons held, as bits
+  LoopId loop_ = LoopId::DemoLoop;
+  std::vector<double> inputStamps_;  // when the events in input_ happened
+  std::vector<double> observed_;     // ... of the events the game took, not yet drawn
   std::size_t nextEvent_ = 0;
   std::int64_t now_ = 0;  // the game time of the last Pace
-  bool paced_ = false;
-  double origin_ = 0;  // the wall time (ms) at which the game time originGameMs_ is due
-  std::int64_t originGameMs_ = 0;
-  std::int64_t lastGameMs_ = 0;
+  Pacer pacer_;
   double lastYield_ = 0;
   bool focusLossQueued_ = false;
   bool waitingForKey_ = false;

@@ -59,6 +59,7 @@ bool ReadOptions(qr::WebOptions& options) {
     options.stopMs = static_cast<std::int64_t>(n);
   }
   options.fast = Param("fast") == "1";
+  options.pads = Param("no-gamepad") != "1";
   const std::string script = Param("script");
   if (!script.empty()) {
     std::istringstream in(script);
