@@ -180,7 +180,8 @@ int main(int argc, char** argv) {
 #if defined(_WIN32)
   _putenv_s("SDL_VIDEODRIVER", "dummy");
 #else
-  if (std::getenv("DISPLAY") == nullptr) setenv("SDL_VIDEODRIVER", "dummy", 1);
+  if (std::getenv("DISPLAY") == nullptr && std::getenv("SDL_VIDEODRIVER") == nullptr)
+    setenv("SDL_VIDEODRIVER", "dummy", 1);
 #endif
   // The dummy driver's window never has the keyboard focus, without which SDL holds back the
   // pads' events; nor has a window under a bare X server without a window manager.

@@ -43,6 +43,14 @@ EM_ASYNC_JS(void, qr_wait, (double ms), {
   QR.wakeGame = null;
 });
 EM_JS(void, qr_wake, (), { if (QR.wakeGame) QR.wakeGame(); });
+EM_JS(int, qr_pads_allowed, (), {
+  try {
+    if (navigator.getGamepads) navigator.getGamepads();
+    return 1;
+  } catch (e) {
+    return 0;
+  }
+});
 // clang-format on
 
 namespace qr {
@@ -57,8 +65,13 @@ bool IsPageKey(int vk) {
          (vk >= 65 && vk <= 90) || (vk >= 186 && vk <= 222) || vk == 122 || vk == 123;
 }
 
-// An event's time stamp on the page's clock; a browser that gives none gets the present.
-double Stamp(double timestamp) { return timestamp > 0 ? timestamp : emscripten_get_now(); }
+// An event's time stamp on the page's clock. A browser that gives none, or one that is not of the
+// last second (a pad that comes back with a button held carries the time of its last change),
+// gets the present.
+double Stamp(double timestamp) {
+  const double now = emscripten_get_now();
+  return timestamp > 0 && timestamp <= now && now - timestamp < 1000 ? timestamp : now;
+}
 
 EM_BOOL OnKeyDown(int /*type*/, const EmscriptenKeyboardEvent* e, void* host) {
   return static_cast<WebHost*>(host)->KeyDown(static_cast<int>(e->keyCode), e->repeat != 0,
@@ -112,13 +125,19 @@ WebHost::WebHost(WebOptions options)
   emscripten_set_keyup_callback(window, this, 1, OnKeyUp);
   emscripten_set_blur_callback(window, this, 1, OnBlur);
   emscripten_set_visibilitychange_callback(this, 1, OnVisibility);
-  // The pads have no events: they are read every few milliseconds while the game waits (the
-  // browser runs this only then), so a press ends the wait as a key's does.
+  // A page embedded without leave to use game pads gets an exception from the browser instead.
+  if (options_.pads && qr_pads_allowed() == 0) {
+    options_.pads = false;
+    qr_message("This page may not use game pads here: the keyboard plays.");
+  }
+  // The pads have no events: while one plays they are read every few milliseconds as the game
+  // waits (the browser runs this only then), so a press ends the wait as a key's does.
   if (options_.pads) padTimer_ = emscripten_set_interval(OnPadTimer, kPadPollMs, this);
 }
 
 void WebHost::OnPadTimer(void* host) {
   auto* self = static_cast<WebHost*>(host);
+  if (std::all_of(self->padAt_.begin(), self->padAt_.end(), [](const std::string& at) { return at.empty(); })) return;
   if (self->PollPads() && self->waitingForKey_) self->keyPressed_ = true;
 }
 
@@ -201,7 +220,7 @@ void WebHost::Pace(std::int64_t gameMs) {
   // A key that comes during the last pass's time ends the wait at once: the game takes it at the
   // same game time, only sooner, and the next wait is the longer for it.
   // setTimeout counts whole milliseconds and may come late, never early.
-  const double early = std::floor(static_cast<double>(w.earliestUs) / 1000 - now);
+  const double early = std::ceil(static_cast<double>(w.earliestUs) / 1000 - now);
   if (early >= 1) {
     emscripten_sleep(static_cast<unsigned>(early));
     lastYield_ = emscripten_get_now();
@@ -299,7 +318,10 @@ void WebHost::RecordingSource(std::function<std::string()> fn) {
 void WebHost::WaitForKey() {
   waitingForKey_ = true;
   keyPressed_ = false;
-  while (!keyPressed_) emscripten_sleep(20);
+  while (!keyPressed_) {
+    emscripten_sleep(20);
+    if (PollPads()) keyPressed_ = true;  // a pad plugged in while the page waits
+  }
   waitingForKey_ = false;
   input_.clear();  // what the pads did meanwhile is no input of the next run
   inputStamps_.clear();
@@ -414,8 +436,9 @@ bool WebHost::PollPads() {
       if (down && (held & bit) == 0 && (button == Gamepads::Button::A || button == Gamepads::Button::Start)) {
         pressed = true;
       }
+      // Only a change is news: a button still held as the entry ends must not count as pressed again.
+      if (down != ((held & bit) != 0)) pads_.SetButton(i, button, down, nowMs, scratch_);
       held = static_cast<std::uint8_t>(down ? held | bit : held & ~bit);
-      pads_.SetButton(i, button, down, nowMs, scratch_);
     }
     const double y = pad.numAxes > 1 && std::isfinite(pad.axis[1]) ? std::clamp(pad.axis[1], -1.0, 1.0) : 0.0;
     pads_.SetStick(i, static_cast<int>(std::lround(y * 32767)), nowMs, scratch_);
