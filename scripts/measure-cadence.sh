@@ -35,21 +35,8 @@ c1="$(cpu_ticks)"
 wait "$mover" 2>/dev/null || true
 t1="$(date +%s.%N)"
 
-# Esc leaves the game, then Esc in the attract mode ends the program.
-for _ in 1 2 3 4 5 6 7 8 9 10; do
-  kill -0 "$game_pid" 2>/dev/null || break
-  xdotool key Escape 2>/dev/null || true
-  sleep 0.5
-done
-code=0
-wait "$game_pid" || code=$?
-game_pid=""
-[ "$code" -eq 0 ] || { echo "measure-cadence: the game ended with exit code $code" >&2; cat "$tmp/err" >&2; exit 1; }
-
-rally="$(grep "^MainLoop:" "$tmp/err" || true)"
-[ -n "$rally" ] || { echo "measure-cadence: no statistics from the game" >&2; cat "$tmp/err" >&2; exit 1; }
-echo "$rally"
-grep "^Window:" "$tmp/err" || true
+leave_game
+print_stats "MainLoop:"
 awk -v c0="$c0" -v c1="$c1" -v t0="$t0" -v t1="$t1" -v hz="$ticks_per_s" -v s="$seconds" 'BEGIN {
   printf "CPU: %.2f s in %.2f s of the game = %.1f %% of one core\n", (c1 - c0) / hz, t1 - t0, 100 * (c1 - c0) / hz / (t1 - t0)
 }'

@@ -31,18 +31,5 @@ awk -v n="$presses" -v seed="$$" 'BEGIN {
 xdotool - <"$tmp/presses" >/dev/null 2>&1 || true
 sleep 0.5
 
-# Esc leaves the game, then Esc in the attract mode ends the program.
-for _ in 1 2 3 4 5 6 7 8 9 10; do
-  kill -0 "$game_pid" 2>/dev/null || break
-  xdotool key Escape 2>/dev/null || true
-  sleep 0.5
-done
-code=0
-wait "$game_pid" || code=$?
-game_pid=""
-[ "$code" -eq 0 ] || { echo "measure-latency: the game ended with exit code $code" >&2; cat "$tmp/err" >&2; exit 1; }
-
-latency="$(grep "^Input latency:" "$tmp/err" || true)"
-[ -n "$latency" ] || { echo "measure-latency: no statistics from the game" >&2; cat "$tmp/err" >&2; exit 1; }
-echo "$latency"
-grep "^Window:" "$tmp/err" || true
+leave_game
+print_stats "Input latency:"

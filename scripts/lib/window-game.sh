@@ -47,3 +47,24 @@ start_two_player_game() {
   sleep 0.4
   xdotool key 2
 }
+
+# Esc leaves the game, then Esc in the attract mode ends the program; fails unless it ended well.
+leave_game() {
+  for _ in 1 2 3 4 5 6 7 8 9 10; do
+    kill -0 "$game_pid" 2>/dev/null || break
+    xdotool key Escape 2>/dev/null || true
+    sleep 0.5
+  done
+  code=0
+  wait "$game_pid" || code=$?
+  game_pid=""
+  [ "$code" -eq 0 ] || { echo "$me: the game ended with exit code $code" >&2; cat "$tmp/err" >&2; exit 1; }
+}
+
+# Prints the line of --stats that starts with PREFIX, then the window's line; fails without it.
+print_stats() {
+  line="$(grep "^$1" "$tmp/err" || true)"
+  [ -n "$line" ] || { echo "$me: no statistics from the game" >&2; cat "$tmp/err" >&2; exit 1; }
+  echo "$line"
+  grep "^Window:" "$tmp/err" || true
+}
