@@ -66,6 +66,15 @@ bool DataFiles::Save(const std::string& name, std::string_view bytes, std::strin
   return CreateDirectories(DirectoryPart(path), error) && WriteFileAtomically(path, bytes, error);
 }
 
+bool DataFiles::Lock(std::string& error) {
+  // Long enough for another game's save (a few small files); short enough that a player never
+  // waits on a game that is stuck.
+  constexpr int kLockWaitMs = 3000;
+  if (dir_.empty()) return true;
+  if (!CreateDirectories(dir_, error)) return false;
+  return lock_.Lock(PathOf(dir_, kLockName), kLockWaitMs, error);
+}
+
 void DataFiles::Remove(const std::string& name) const {
   if (dir_.empty()) return;
   RemoveDataFile(PathOf(dir_, name));

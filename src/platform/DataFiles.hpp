@@ -2,6 +2,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Files.hpp"
 #include "platform/Host.hpp"
 
 namespace qr {
@@ -16,11 +17,17 @@ class DataFiles {
   LoadedFile Load(const std::string& name, std::size_t limit) const;
   bool Save(const std::string& name, std::string_view bytes, std::string& error) const;
   void Remove(const std::string& name) const;
+  // Holds the lock file beside the files (kLockName) against other games, for at most a few
+  // seconds of waiting; see Host::LockFiles. Without a directory there is nothing to hold.
+  bool Lock(std::string& error);
+  void Unlock() { lock_.Unlock(); }
+  static constexpr const char* kLockName = "QuillmarshRall.lock";
   // The directory with a trailing separator, or empty.
   const std::string& Location() const { return dir_; }
 
  private:
   std::string dir_;
+  FileLock lock_;
 };
 
 }  // namespace qr

@@ -2,8 +2,10 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstring>
+#include <thread>
 
 #if defined(_WIN32)
 #ifndef NOMINMAX
@@ -17,6 +19,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -452,6 +455,149 @@ void RemoveStaleTempFiles(const std::string& path) {
 }
 
 void SetFileSyncForTests(int (*sync)(int fd)) { syncFile = sync; }
+
+#endif
+
+namespace {
+
+// Tries take() every few milliseconds until it holds or timeoutMs have passed.
+template <typename Take>
+bool KeepTrying(int timeoutMs, Take take) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    if (take()) return true;
+    if (std::chrono::steady_clock::now() >= until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+}  // namespace
+
+#if defined(_WIN32)
+
+bool CheckOutputFile(const std::string& path, std::string& error) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD code = GetLastError();
+    if (code != ERROR_FILE_NOT_FOUND) {
+      error = LastErrorText();
+      return false;
+    }
+    const std::string dir = DirectoryOf(path);
+    const DWORD dirAttributes = GetFileAttributesA(dir.empty() ? "." : dir.c_str());
+    if (dirAttributes == INVALID_FILE_ATTRIBUTES || (dirAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      error = "no such directory";
+      return false;
+    }
+    return true;
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || (attributes & FILE_ATTRIBUTE_DEVICE) != 0) {
+    error = kNotRegular;
+    return false;
+  }
+  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    error = "the file is read-only";
+    return false;
+  }
+  return true;
+}
+
+bool FileLock::Lock(const std::string& path, int timeoutMs, std::string& error) {
+  Unlock();
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    error = LastErrorText();
+    return false;
+  }
+  const bool held = KeepTrying(timeoutMs, [&] {
+    OVERLAPPED whole{};
+    return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole) != 0;
+  });
+  if (!held) {
+    error = "another game holds it";
+    CloseHandle(file);
+    return false;
+  }
+  handle_ = file;
+  return true;
+}
+
+void FileLock::Unlock() {
+  if (handle_ == nullptr) return;
+  OVERLAPPED whole{};
+  UnlockFileEx(static_cast<HANDLE>(handle_), 0, 1, 0, &whole);
+  CloseHandle(static_cast<HANDLE>(handle_));
+  handle_ = nullptr;
+}
+
+bool FileLock::Held() const { return handle_ != nullptr; }
+
+#else
+
+bool CheckOutputFile(const std::string& path, std::string& error) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) {
+    if (!S_ISREG(st.st_mode)) {
+      error = kNotRegular;
+      return false;
+    }
+    if ((st.st_mode & 0222) == 0) {
+      error = "the file is read-only";
+      return false;
+    }
+    if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
+      error = ErrnoText(errno);
+      return false;
+    }
+    return true;
+  }
+  if (errno != ENOENT) {
+    error = ErrnoText(errno);
+    return false;
+  }
+  const std::string dir = DirectoryOf(path);
+  if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    error = "no such directory";
+    return false;
+  }
+  if (::faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+    error = ErrnoText(errno);
+    return false;
+  }
+  return true;
+}
+
+bool FileLock::Lock(const std::string& path, int timeoutMs, std::string& error) {
+  Unlock();
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
+  if (fd < 0) {
+    error = ErrnoText(errno);
+    return false;
+  }
+  int code = 0;
+  const bool held = KeepTrying(timeoutMs, [&] {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    code = errno;
+    return false;
+  });
+  if (!held) {
+    error = code == EWOULDBLOCK ? "another game holds it" : ErrnoText(code);
+    ::close(fd);
+    return false;
+  }
+  fd_ = fd;
+  return true;
+}
+
+void FileLock::Unlock() {
+  if (fd_ < 0) return;
+  ::flock(fd_, LOCK_UN);
+  ::close(fd_);
+  fd_ = -1;
+}
+
+bool FileLock::Held() const { return fd_ >= 0; }
 
 #endif
 

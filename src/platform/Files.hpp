@@ -43,6 +43,36 @@ void RemoveStaleTempFiles(const std::string& path);
 // Removes the file at path, if there is one.
 void RemoveDataFile(const std::string& path);
 
+// Whether a file the game is told to write (a recording, a screenshot, the state) may be written
+// at path: a plain file or a new name in a directory the player may write. Something that is not
+// a plain file (a FIFO, a device, a directory) is refused, so that no write can wait on it. False
+// with the reason in error.
+bool CheckOutputFile(const std::string& path, std::string& error);
+
+// An exclusive hold on a lock file, between processes and within one (flock on Linux, LockFileEx
+// on Windows). The system lets go when the holder ends, however it ends, so a lock left by a game
+// that died never blocks.
+class FileLock {
+ public:
+  FileLock() = default;
+  ~FileLock() { Unlock(); }
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+  // Takes the hold on the file at path, made when missing, waiting up to timeoutMs for another
+  // holder to let go. False with the reason in error.
+  bool Lock(const std::string& path, int timeoutMs, std::string& error);
+  void Unlock();
+  bool Held() const;
+
+ private:
+#if defined(_WIN32)
+  void* handle_ = nullptr;
+#else
+  int fd_ = -1;
+#endif
+};
+
 #if !defined(_WIN32)
 // Tests only: the call that flushes a file to the disk (nullptr: fsync).
 void SetFileSyncForTests(int (*sync)(int fd));

@@ -60,10 +60,20 @@ class Host {
   virtual std::string FilesLocation() = 0;
   // The seed of the random generator.
   virtual std::uint64_t RandomSeed() = 0;
+  // Holds the game's files against every other game on the same files (another window, another
+  // page of the same site) for a read-again-and-save; UnlockFiles lets go. False with the reason
+  // when the hold cannot be had in time: the save then goes on without it.
+  virtual bool LockFiles(std::string& error) = 0;
+  virtual void UnlockFiles() = 0;
+  // Says one sentence to the player, about the game's files or recording: the window writes it
+  // on stderr, the page on its message line. The game goes on.
+  virtual void Tell(const std::string& message) = 0;
   // A pass of a loop begins (for the cadence statistics).
   virtual void CountPass(LoopId /*id*/) {}
   // The input observed so far, as a script with its header; empty when nothing records it.
-  virtual std::string Recording() { return {}; }
+  // gameStartMs, when not negative, marks where the game of interest begins (a kept recording
+  // holds the whole session before it, since the game depends on it).
+  virtual std::string Recording(std::int64_t /*gameStartMs*/ = -1) { return {}; }
 };
 
 }  // namespace qr

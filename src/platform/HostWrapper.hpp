@@ -26,8 +26,11 @@ class HostWrapper : public Host {
   void RemoveFile(const std::string& name) override { inner_.RemoveFile(name); }
   std::string FilesLocation() override { return inner_.FilesLocation(); }
   std::uint64_t RandomSeed() override { return inner_.RandomSeed(); }
+  bool LockFiles(std::string& error) override { return inner_.LockFiles(error); }
+  void UnlockFiles() override { inner_.UnlockFiles(); }
+  void Tell(const std::string& message) override { inner_.Tell(message); }
   void CountPass(LoopId id) override { inner_.CountPass(id); }
-  std::string Recording() override { return inner_.Recording(); }
+  std::string Recording(std::int64_t gameStartMs = -1) override { return inner_.Recording(gameStartMs); }
 
  protected:
   Host& inner() { return inner_; }

@@ -71,7 +71,11 @@ class Machine : public Clock {
   }
   void RemoveFile(const std::string& name) { host_.RemoveFile(name); }
   std::string FilesLocation() { return host_.FilesLocation(); }
-  std::string Recording() { return host_.Recording(); }
+  bool LockFiles(std::string& error) { return host_.LockFiles(error); }
+  void UnlockFiles() { host_.UnlockFiles(); }
+  std::string Recording(std::int64_t gameStartMs = -1) { return host_.Recording(gameStartMs); }
+  // A sentence for the player (see Host::Tell).
+  void Tell(const std::string& message) { host_.Tell(message); }
 
   // Takes the input that has arrived by now (the end of every sleep does).
   void TakeInput();

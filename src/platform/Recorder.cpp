@@ -214,7 +214,7 @@ LoadedFile Recorder::LoadFile(const std::string& name, std::size_t limit) {
   return file;
 }
 
-std::string Recorder::Recording() { return header_ + body_; }
+std::string Recorder::Recording(std::int64_t /*gameStartMs*/) { return header_ + body_; }
 
 void Recorder::Flush() {
   lastFlush_ = std::chrono::steady_clock::now();

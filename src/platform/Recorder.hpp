@@ -44,7 +44,7 @@ class Recorder final : public HostWrapper {
   void TakeInput(std::vector<InputEvent>& events) override;
   std::uint64_t RandomSeed() override;
   LoadedFile LoadFile(const std::string& name, std::size_t limit) override;
-  std::string Recording() override;
+  std::string Recording(std::int64_t gameStartMs = -1) override;
 
   // Writes what is not written yet.
   void Flush();
@@ -75,7 +75,7 @@ class Replayer final : public HostWrapper {
   LoadedFile LoadFile(const std::string& name, std::size_t limit) override;
   bool SaveFile(const std::string& name, std::string_view bytes, std::string& error) override;
   void RemoveFile(const std::string& /*name*/) override {}
-  std::string Recording() override { return {}; }
+  std::string Recording(std::int64_t /*gameStartMs*/ = -1) override { return {}; }
 
  private:
   RecordingHeader header_;

@@ -1,5 +1,6 @@
 #include "platform/headless/HeadlessHost.hpp"
 
+#include <cstdio>
 #include <utility>
 
 namespace qr {
@@ -16,6 +17,11 @@ LoadedFile HeadlessHost::LoadFile(const std::string& name, std::size_t limit) {
   auto it = options_.files.find(name);
   if (it != options_.files.end()) return it->second;
   return files_.Load(name, limit);
+}
+
+void HeadlessHost::Tell(const std::string& message) {
+  std::fprintf(stderr, "quillmarsh-rall: %s\n", message.c_str());
+  told_.push_back(message);
 }
 
 void HeadlessHost::TakeInput(std::vector<InputEvent>& events) {

@@ -43,7 +43,12 @@ class HeadlessHost final : public Host {
   }
   void RemoveFile(const std::string& name) override { files_.Remove(name); }
   std::string FilesLocation() override { return files_.Location(); }
+  bool LockFiles(std::string& error) override { return files_.Lock(error); }
+  void UnlockFiles() override { files_.Unlock(); }
+  // On stderr, and kept for the tests.
+  void Tell(const std::string& message) override;
   std::uint64_t RandomSeed() override { return options_.seed; }
+  const std::vector<std::string>& Told() const { return told_; }
 
   // Moves the end of the run (tests start the game, then drive its procedures directly).
   void SetRunMs(std::int64_t runMs) { options_.runMs = runMs; }
@@ -60,6 +65,7 @@ class HeadlessHost final : public Host {
   std::int64_t now_ = 0;  // the game time of the last sleep
   bool shown_ = false;
   std::function<void()> hook_;
+  std::vector<std::string> told_;
 };
 
 namespace detail {
@@ -79,6 +85,7 @@ class HeadlessMachine : private detail::HeadlessHostHolder, public Machine {
   void SetRunMs(std::int64_t runMs) { headlessHost.SetRunMs(runMs); }
   void SetSleepHook(std::function<void()> hook) { headlessHost.SetSleepHook(std::move(hook)); }
   bool Shown() const { return headlessHost.Shown(); }
+  const std::vector<std::string>& Told() const { return headlessHost.Told(); }
 };
 
 }  // namespace qr

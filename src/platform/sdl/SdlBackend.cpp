@@ -180,6 +180,12 @@ class SdlHost final : public Host {
   }
   void RemoveFile(const std::string& name) override { files_.Remove(name); }
   std::string FilesLocation() override { return files_.Location(); }
+  bool LockFiles(std::string& error) override { return files_.Lock(error); }
+  void UnlockFiles() override { files_.Unlock(); }
+  void Tell(const std::string& message) override {
+    std::fprintf(stderr, "quillmarsh-rall: %s\n", message.c_str());
+    std::fflush(stderr);
+  }
 
   void PlaySound(const std::string& name) override { sound_.Play(name); }
 

@@ -282,6 +282,8 @@ bool WebHost::SaveFile(const std::string& name, std::string_view bytes, std::str
   }
 }
 
+void WebHost::Tell(const std::string& message) { qr_message(message.c_str()); }
+
 void WebHost::RemoveFile(const std::string& name) { qr_remove(name.c_str()); }
 
 // Without storage the game keeps no files.

@@ -51,6 +51,12 @@ class WebHost final : public Host {
   bool SaveFile(const std::string& name, std::string_view bytes, std::string& error) override;
   void RemoveFile(const std::string& name) override;
   std::string FilesLocation() override;
+  // The browser's storage has no lock between pages; the table is read again right before it is
+  // written (see rall.js).
+  bool LockFiles(std::string& /*error*/) override { return true; }
+  void UnlockFiles() override {}
+  // On the page's message line.
+  void Tell(const std::string& message) override;
   std::uint64_t RandomSeed() override;
   void CountPass(LoopId id) override;
 
