@@ -425,3 +425,118 @@ TEST(HiScoreFile, TheDataDirectoryAlwaysEndsInASeparator) {
 }
 
 }  // namespace qr
+
+#include "platform/Recorder.hpp"
+
+namespace qr {
+
+namespace {
+
+// A game started headless with its recorder, as the desktop runs it, up to its first pause.
+struct RecordedGame {
+  RecordedGame(std::uint64_t seed, const std::string& dataDir) : host(StartedGame::Options(seed, dataDir)) {
+    try {
+      game.Form_Load();
+    } catch (const RunEnded&) {
+    }
+    host.SetRunMs(std::numeric_limits<std::int64_t>::max());
+  }
+  // The game has just won entry of the table of players with these initials and scores.
+  void Wins(std::int16_t players, std::int16_t entry, const std::string& initials, std::int16_t score,
+            std::int16_t other = 0) {
+    game.numPlayers = players;
+    if (players == 1) {
+      RallexProbe::hiScores(game)[entry] = HiScore{initials, score};
+    } else {
+      RallexProbe::hiScores2P(game)[entry] = HiScore2P{initials, score, other};
+    }
+    game.KeepNewEntry(entry);
+  }
+  HeadlessHost host;
+  Recorder recorder{host, nullptr};
+  Machine machine{recorder};
+  frmRallex game{machine};
+};
+
+}  // namespace
+
+// Two games on one data directory, each started on the same table: the one that saves second
+// puts its entry into the table as the first left it, by the rule that places an entry (the
+// first entry it beats, nothing moves), and each entry keeps its own recording. The screen
+// shows the merged tables afterwards, and the second game's recording replays it exactly.
+TEST(HiScoreFile, TwoGamesOnOneDirectoryKeepEachOthersEntries) {
+  TempDir tmp;
+  const fs::path dir = tmp.path();
+  RecordedGame a(1, tmp.str());
+  RecordedGame b(2, tmp.str());
+  b.Wins(2, 1, "BBB", 5, 1);
+  a.Wins(2, 1, "AAA", 4, 0);
+  HiScoreTable one;
+  HiScoreTable2P two;
+  ASSERT_TRUE(ParseHiScoreFile(ReadBytes(dir / "QuillmarshRall.dat"), one, two));
+  EXPECT_EQ(two[1].initials, "BBB");
+  EXPECT_EQ(two[2].initials, "AAA");
+  EXPECT_EQ(two[2].score, 4);
+  EXPECT_EQ(RallexProbe::hiScores2P(a.game)[1].initials, "BBB") << "the game holds the tables as saved";
+  const std::string first = ReadBytes(dir / "replays" / "2p-1.txt");
+  const std::string second = ReadBytes(dir / "replays" / "2p-2.txt");
+  EXPECT_NE(first.find("# seed 2\n"), std::string::npos) << "entry 1 keeps game B's recording";
+  EXPECT_NE(second.find("# seed 1\n"), std::string::npos) << "entry 2 keeps game A's recording";
+  EXPECT_NE(second.find(" file QuillmarshRall.dat hex "), std::string::npos)
+      << "A's recording holds the table as B left it:\n"
+      << second;
+
+  // A's recording, played again without any file of this machine, finds B's entry again.
+  std::string error;
+  auto header = ParseRecordingHeader(second, "2p-2.txt", error);
+  ASSERT_TRUE(header) << error;
+  HeadlessOptions again = StartedGame::Options(1, (tmp.path() / "again").string());
+  again.files = header->files;
+  again.loads = header->loads;
+  HeadlessMachine platform(again);
+  frmRallex game(platform);
+  try {
+    game.Form_Load();
+  } catch (const RunEnded&) {
+  }
+  platform.SetRunMs(std::numeric_limits<std::int64_t>::max());
+  game.numPlayers = 2;
+  RallexProbe::hiScores2P(game)[1] = HiScore2P{"AAA", 4, 0};
+  game.KeepNewEntry(1);
+  EXPECT_EQ(RallexProbe::hiScores2P(game)[1].initials, "BBB");
+  EXPECT_EQ(RallexProbe::hiScores2P(game)[2].initials, "AAA");
+
+  // A third game still on the first table, whose score now beats no entry, saves nothing.
+  RecordedGame c(3, tmp.str());
+  {
+    RecordedGame d(4, tmp.str());
+    for (std::int16_t i = 1; i <= 5; ++i) d.Wins(2, i, "DDD", 9, 0);
+  }
+  c.Wins(2, 1, "CCC", 4, 0);
+  ASSERT_TRUE(ParseHiScoreFile(ReadBytes(dir / "QuillmarshRall.dat"), one, two));
+  for (int i = 1; i <= 5; ++i) EXPECT_EQ(two[i].initials, "DDD") << i;
+  EXPECT_EQ(c.host.Told().back(), "another game saved higher scores meanwhile; this score no longer enters the table");
+}
+
+// A kept recording follows its table: when the table cannot be saved, the recording of the
+// entry that would have been replaced stays as it was.
+TEST(HiScoreFile, ARecordingIsKeptOnlyWithItsTable) {
+  TempDir tmp;
+  const fs::path file = tmp.path() / "QuillmarshRall.dat";
+  HiScoreTable one;
+  HiScoreTable2P two;
+  DefaultHiScores(one, two);
+  two[2] = HiScore2P{"CCC", 6, 2};
+  WriteBytes(file, FormatHiScoreRecord(one, two) + "\r\n");
+  fs::create_directories(tmp.path() / "replays");
+  WriteBytes(tmp.path() / "replays" / "2p-2.txt", "CCC's game");
+  fs::permissions(file, fs::perms::owner_read);
+  RecordedGame g(1, tmp.str());
+  g.Wins(2, 2, "NEW", 7, 3);
+  EXPECT_EQ(ReadBytes(tmp.path() / "replays" / "2p-2.txt"), "CCC's game");
+  EXPECT_EQ(ReadBytes(file), FormatHiScoreRecord(one, two) + "\r\n");
+  EXPECT_NE(g.host.Told().back().find("read-only"), std::string::npos) << g.host.Told().back();
+  fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+}
+
+}  // namespace qr

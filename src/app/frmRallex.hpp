@@ -107,7 +107,8 @@ class frmRallex : public WindowEvents {
 
   // ---- High scores (scores/) ----
   bool GetHighScores();
-  void SaveHighScores();
+  bool SaveHighScores();
+  void KeepNewEntry(std::int16_t entry);
   void SaveRecording(std::int16_t entry);
   void DspHighScores();
   void CheckForHighScore();
@@ -165,6 +166,10 @@ class frmRallex : public WindowEvents {
   bool hiScoreSaveOff = false;
   bool hiScoreKeepBad = false;
   std::string hiScoreBadBytes;
+  // The file as this game last read or wrote it (found: whether it was there), so that a save
+  // sees whether another game saved the tables meanwhile.
+  bool hiScoreFileFound = false;
+  std::string hiScoreFileBytes;
   std::string enteredInitials;
   bool creditLock = false;
   std::int16_t lastKeyCode = 0;
@@ -217,6 +222,8 @@ class frmRallex : public WindowEvents {
   std::int16_t demoCount = 0;
   // DspCredits
   std::int16_t creditsShown = 0;
+  // Restart: the game time at which the game in play began (its kept recording marks it)
+  std::int64_t gameStartMs = -1;
   // StartPrompt
   std::int16_t promptEscDown = 0;
   std::int16_t key1Down = 0;

@@ -5,6 +5,7 @@ namespace qr {
 
 // One whole game, from its reset to its end.
 void frmRallex::Restart() {
+  gameStartMs = machine_.NowMs();
   InitVariables();
   GetReady();
   MainLoop();

@@ -45,11 +45,12 @@ void frmRallex::CheckForHighScore() {
   }
 
   if (enteredInitials.empty()) return;
+  // Saved before it is shown: should another game have saved the tables meanwhile, the new
+  // entry takes its place in them, and the screen shows the tables as saved.
+  KeepNewEntry(entry);
   form.Cls();
   Update();
   DspHighScores();
-  SaveHighScores();
-  SaveRecording(entry);
   for (hiScorePause = 1; hiScorePause <= 400; ++hiScorePause) {
     DoEvents();
     Sleep(slp);
