@@ -26,7 +26,8 @@ std::string UsageText() {
          "  --seed N            fix the random generator (default: the clock; headless: 1;\n"
          "                      a recording's own seed when it is played)\n"
          "  --data-dir DIR      keep the high-score file in DIR\n"
-         "  --record FILE       write every key of the game to FILE as it goes, to be played again\n"
+         "  --record FILE       record every key of the game, to be played again; FILE is\n"
+         "                      replaced at the end (FILE.part holds it as the game goes)\n"
          "  --screenshot FILE   write the playfield as a 319 x 239 PNG at the end\n"
          "  --state FILE        write the game state as JSON at the end\n"
          "  --stats             print the passes per second of each loop at the end\n"
@@ -45,7 +46,8 @@ std::string UsageText() {
          "                      (a recording is a script: its seed and files are used too)\n"
          "  --run-ms N          end the run when the virtual clock reaches N ms (default 600000)\n"
          "\n"
-         "Keys: Q coin, 1 / 2 start, A / Z (or ;) player 1, Up / Down player 2, Esc quit,\n"
+         "Keys: Q coin, 1 / 2 start, A / Z (or ;) player 1, Up / Down player 2,\n"
+         "      Esc abandons a game (anywhere else it quits),\n"
          "      F11 fullscreen, F12 screenshot.\n";
 }
 
@@ -110,11 +112,17 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, std::stri
         error = std::string(arg) + " wants a file name";
         return std::nullopt;
       }
-      (arg == "--script"       ? o.script
-       : arg == "--screenshot" ? o.screenshot
-       : arg == "--state"      ? o.state
-       : arg == "--record"     ? o.record
-                               : o.replay) = v;
+      std::string& file = arg == "--script"       ? o.script
+                          : arg == "--screenshot" ? o.screenshot
+                          : arg == "--state"      ? o.state
+                          : arg == "--record"     ? o.record
+                                                  : o.replay;
+      // A second file would silently replace the first.
+      if (!file.empty()) {
+        error = std::string(arg) + " is given twice";
+        return std::nullopt;
+      }
+      file = v;
       if (arg == "--script") {
         headlessOnly = true;
         headlessFlag = arg;

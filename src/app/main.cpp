@@ -8,6 +8,7 @@
 #include "app/frmRallex.hpp"
 #include "platform/Machine.hpp"
 #include "platform/Recorder.hpp"
+#include "platform/RecordingFile.hpp"
 #include "platform/sdl/SdlBackend.hpp"
 #if defined(_WIN32)
 #include "platform/windows/Console.hpp"
@@ -35,9 +36,11 @@ int main(int argc, char** argv) {
 
   std::vector<qr::ScriptEvent> replay;
   qr::RecordingHeader header;
-  if (!options->replay.empty() && !qr::LoadScript(options->replay, replay, header)) return 2;
-  std::FILE* record = qr::OpenRecord(options->record);
-  if (!options->record.empty() && record == nullptr) return 2;
+  if (!options->replay.empty() && !qr::LoadScript(options->replay, "recording", replay, header)) return 2;
+  if (!qr::CheckOutputs(*options)) return 2;
+  // Written aside as the game goes; the file itself is replaced only by a whole recording.
+  std::optional<qr::RecordingFile> record;
+  if (!options->record.empty()) record.emplace(options->record);
 
   qr::WindowOptions w;
   w.scale = options->scale;
@@ -52,15 +55,12 @@ int main(int argc, char** argv) {
     std::optional<qr::Replayer> replayer;
     if (!options->replay.empty()) replayer.emplace(host, std::move(header), std::move(replay), options->seed);
     // Every game is recorded, so that a game that enters a high-score table keeps its recording.
-    qr::Recorder recorder(replayer ? static_cast<qr::Host&>(*replayer) : host, record);
+    qr::Recorder recorder(replayer ? static_cast<qr::Host&>(*replayer) : host, record ? &*record : nullptr);
     qr::Machine machine(recorder);
     qr::frmRallex game(machine);
     game.Form_Load();
-    code = qr::WriteEndOfRun(*options, machine, game, true);
+    if (!recorder.Finish()) code = 1;
+    if (qr::WriteEndOfRun(*options, machine, game, true) != 0) code = 1;
   });
-  if (record != nullptr && std::fclose(record) != 0) {
-    std::fprintf(stderr, "quillmarsh-rall: cannot write the recording to %s\n", options->record.c_str());
-    code = 1;
-  }
   return windowCode != 0 ? windowCode : code;
 }

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/Files.hpp"
+
 namespace qr {
 
 namespace {
@@ -20,12 +22,18 @@ void OnPngError(png_structp png, png_const_charp message) {
 
 void OnPngWarning(png_structp, png_const_charp) {}
 
+void AppendBytes(png_structp png, png_bytep data, png_size_t length) {
+  static_cast<std::string*>(png_get_io_ptr(png))->append(reinterpret_cast<const char*>(data), length);
+}
+
+void NoFlush(png_structp) {}
+
 // The writer in a function of its own: nothing with a destructor lives across the setjmp.
-bool WriteRows(png_structp png, png_infop info, std::FILE* file, const std::uint32_t* rgb, int pictureWidth,
+bool WriteRows(png_structp png, png_infop info, std::string* out, const std::uint32_t* rgb, int pictureWidth,
                int pictureHeight, int scale, PngPacking packing, std::vector<png_byte>& row) {
   if (setjmp(png_jmpbuf(png)) != 0) return false;
   const int width = pictureWidth * scale;
-  png_init_io(png, file);
+  png_set_write_fn(png, out, AppendBytes, NoFlush);
   png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(pictureHeight * scale), 8,
                PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   if (packing == PngPacking::Fast) {
@@ -64,22 +72,28 @@ bool WritePng(const std::string& path, const Surface& surface, int scale, std::s
 
 bool WritePng(const std::string& path, const std::uint32_t* rgb, int pictureWidth, int pictureHeight, int scale,
               std::string& error) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) {
-    error = path + ": " + std::strerror(errno);
+  std::string bytes;
+  if (!EncodePng(rgb, pictureWidth, pictureHeight, scale, PngPacking::Small, bytes, error) ||
+      !WriteFileAtomically(path, bytes, error)) {
+    error = path + ": " + error;
     return false;
   }
-  const bool written = WritePng(file, rgb, pictureWidth, pictureHeight, scale, PngPacking::Small, error);
-  if (std::fclose(file) != 0 && written) {
-    error = path + ": " + std::strerror(errno);
-    return false;
-  }
-  if (!written) error = path + ": " + error;
-  return written;
+  return true;
 }
 
 bool WritePng(std::FILE* file, const std::uint32_t* rgb, int pictureWidth, int pictureHeight, int scale,
               PngPacking packing, std::string& error) {
+  std::string bytes;
+  if (!EncodePng(rgb, pictureWidth, pictureHeight, scale, packing, bytes, error)) return false;
+  if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() || std::fflush(file) != 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+bool EncodePng(const std::uint32_t* rgb, int pictureWidth, int pictureHeight, int scale, PngPacking packing,
+               std::string& bytes, std::string& error) {
   if (scale < 1) scale = 1;
   std::string pngError;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &pngError, OnPngError, OnPngWarning);
@@ -90,12 +104,9 @@ bool WritePng(std::FILE* file, const std::uint32_t* rgb, int pictureWidth, int p
     return false;
   }
   std::vector<png_byte> row(static_cast<std::size_t>(pictureWidth) * scale * 3);
-  const bool written = WriteRows(png, info, file, rgb, pictureWidth, pictureHeight, scale, packing, row);
+  bytes.clear();
+  const bool written = WriteRows(png, info, &bytes, rgb, pictureWidth, pictureHeight, scale, packing, row);
   png_destroy_write_struct(&png, &info);
-  if (written && std::fflush(file) != 0) {
-    error = std::strerror(errno);
-    return false;
-  }
   if (!written) error = pngError;
   return written;
 }

@@ -2,7 +2,8 @@
 
 #include "platform/VirtualKeys.hpp"
 
-#include <cstdlib>
+#include <climits>
+#include <cstdint>
 #include <ctime>
 
 namespace qr {
@@ -112,57 +113,151 @@ std::string KeyNameOf(int vk) {
   return "vk:" + std::to_string(vk);
 }
 
-RecordingHeader ParseRecordingHeader(std::string_view text) {
+namespace {
+
+// "hex HEX", "hex" (an empty file), "missing" or "unreadable": a file as a recording says it was.
+bool ParseRecordedFile(const std::vector<std::string_view>& w, std::size_t at, LoadedFile& file) {
+  if (w[at] == "missing" && w.size() == at + 1) {
+    file.status = LoadedFile::Status::Missing;
+    return true;
+  }
+  if (w[at] == "unreadable") {
+    file.status = LoadedFile::Status::Unreadable;
+    file.reason = "unreadable when the game was recorded";
+    return true;
+  }
+  if (w[at] == "hex" && (w.size() == at + 1 || w.size() == at + 2)) {
+    file.status = LoadedFile::Status::Ok;
+    return w.size() == at + 1 || FromHex(w[at + 1], file.bytes);
+  }
+  return false;
+}
+
+std::string RecordedFileText(const LoadedFile& file) {
+  switch (file.status) {
+    case LoadedFile::Status::Ok:
+      return "hex " + Hex(std::string_view(file.bytes).substr(0, kRecordedFileBytes));
+    case LoadedFile::Status::Missing:
+      return "missing";
+    case LoadedFile::Status::Unreadable:
+      return "unreadable";
+  }
+  return "missing";
+}
+
+bool SameFile(const LoadedFile& a, const LoadedFile& b) {
+  return a.status == b.status && (a.status != LoadedFile::Status::Ok || a.bytes == b.bytes);
+}
+
+// A whole decimal number of at most max.
+bool ParseDecimal(std::string_view text, std::uint64_t max, std::uint64_t& value) {
+  if (text.empty() || text.size() > 20) return false;
+  value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    const auto digit = static_cast<std::uint64_t>(c - '0');
+    if (value > (max - digit) / 10) return false;
+    value = value * 10 + digit;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<RecordingHeader> ParseRecordingHeader(std::string_view text, const std::string& name,
+                                                    std::string& error) {
   RecordingHeader header;
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // a UTF-8 byte-order mark
   std::size_t pos = 0;
+  int lineNo = 0;
+  auto fail = [&](const std::string& why) {
+    error = Printable(name) + ":" + std::to_string(lineNo) + ": " + why;
+    return std::nullopt;
+  };
   while (pos < text.size()) {
     std::size_t end = text.find('\n', pos);
     if (end == std::string_view::npos) end = text.size();
     const std::vector<std::string_view> w = Words(text.substr(pos, end - pos));
     pos = end + 1;
+    ++lineNo;
+    // A file read again during the game: "<ms> file NAME ...".
+    if (w.size() >= 4 && w[1] == "file" && w[0] != "#") {
+      RecordedLoad load;
+      std::uint64_t ms = 0;
+      if (!ParseDecimal(w[0], static_cast<std::uint64_t>(INT64_MAX), ms) || !ParseRecordedFile(w, 3, load.file)) {
+        return fail("a file line that cannot be read");
+      }
+      load.ms = static_cast<std::int64_t>(ms);
+      load.name = std::string(w[2]);
+      header.loads.push_back(std::move(load));
+      continue;
+    }
     if (w.size() < 3 || w[0] != "#") continue;
     if (w[1] == "seed" && w.size() == 3) {
       std::uint64_t seed = 0;
-      bool digits = !w[2].empty() && w[2].size() <= 20;
-      for (const char c : w[2]) {
-        if (c < '0' || c > '9') digits = false;
+      if (!ParseDecimal(w[2], UINT64_MAX, seed))
+        return fail("the seed " + Quoted(w[2]) + " is not a number up to 2^64 - 1");
+      if (header.seed) return fail("a second seed");
+      header.seed = seed;
+    } else if (w[1] == "game" && w.size() == 3) {
+      std::uint64_t ms = 0;
+      if (!ParseDecimal(w[2], static_cast<std::uint64_t>(INT64_MAX), ms))
+        return fail("the game's start " + Quoted(w[2]) + " is not a time");
+      header.gameStartMs = static_cast<std::int64_t>(ms);
+    } else if (w[1] == "format" && w.size() == 3) {
+      std::uint64_t format = 0;
+      if (!ParseDecimal(w[2], 1000000, format) || format > static_cast<std::uint64_t>(kRecordingFormat)) {
+        return fail("a recording of format " + Quoted(w[2]) + ", newer than this game reads (" +
+                    std::to_string(kRecordingFormat) + ")");
       }
-      if (digits) {
-        seed = std::strtoull(std::string(w[2]).c_str(), nullptr, 10);
-        header.seed = seed;
+    } else if (w[1] == "rules" && w.size() == 3) {
+      std::uint64_t rules = 0;
+      if (!ParseDecimal(w[2], 1000000, rules) || rules != static_cast<std::uint64_t>(kRulesVersion)) {
+        return fail("recorded under other rules (" + Quoted(w[2]) + "; this game plays rules " +
+                    std::to_string(kRulesVersion) + "), so it would play a different game");
       }
     } else if (w[1] == "file" && w.size() >= 4) {
       LoadedFile file;
-      if (w[3] == "missing" && w.size() == 4) {
-        file.status = LoadedFile::Status::Missing;
-      } else if (w[3] == "unreadable") {
-        file.status = LoadedFile::Status::Unreadable;
-        file.reason = "unreadable when the game was recorded";
-      } else if (w[3] == "hex" && (w.size() == 4 || w.size() == 5)) {
-        file.status = LoadedFile::Status::Ok;
-        if (w.size() == 5 && !FromHex(w[4], file.bytes)) continue;
-      } else {
-        continue;
-      }
+      if (!ParseRecordedFile(w, 3, file)) continue;
       header.files[std::string(w[2])] = file;
     }
   }
   return header;
 }
 
-Recorder::Recorder(Host& inner, std::FILE* out)
+RecordedFiles::RecordedFiles(std::map<std::string, LoadedFile> start, std::vector<RecordedLoad> loads)
+    : known_(std::move(start)), loads_(std::move(loads)), used_(loads_.size(), false) {
+  for (const RecordedLoad& load : loads_) known_.try_emplace(load.name);
+}
+
+LoadedFile RecordedFiles::Load(const std::string& name, std::int64_t nowMs) {
+  for (std::size_t i = 0; i < loads_.size() && loads_[i].ms <= nowMs; ++i) {
+    if (used_[i] || loads_[i].name != name) continue;
+    used_[i] = true;
+    known_[name] = loads_[i].file;
+    break;
+  }
+  auto it = known_.find(name);
+  return it != known_.end() ? it->second : LoadedFile{};  // what the recording does not hold was not there
+}
+
+void RecordedFiles::Saved(const std::string& name, std::string_view bytes) {
+  LoadedFile& file = known_[name];
+  file.status = LoadedFile::Status::Ok;
+  file.bytes.assign(bytes);
+  file.reason.clear();
+}
+
+void RecordedFiles::Removed(const std::string& name) { known_[name] = LoadedFile{}; }
+
+Recorder::Recorder(Host& inner, RecordingSink* out)
     : HostWrapper(inner), out_(out), lastFlush_(std::chrono::steady_clock::now()) {
   header_ = "# quillmarsh-rall recording: <game ms> down|up|tap <key>, <game ms> focus-lost|close\n";
+  header_ += "# format " + std::to_string(kRecordingFormat) + "\n";
+  header_ += "# rules " + std::to_string(kRulesVersion) + "\n";
   header_ += "# version " QR_VERSION "\n";
   header_ += "# started " + StartDate() + "\n";
 }
-
-Recorder::~Recorder() {
-  StartBody();
-  Flush();
-}
-
-void Recorder::StartBody() { bodyStarted_ = true; }
 
 void Recorder::Pace(std::int64_t gameMs) {
   StartBody();
@@ -193,53 +288,90 @@ std::uint64_t Recorder::RandomSeed() {
   return seed;
 }
 
+// A file read at the start goes into the header. One read again during the game is recorded
+// only when it is not as the game last knew it (another game saved it meanwhile): a replay
+// finds every other file as the game itself left it.
 LoadedFile Recorder::LoadFile(const std::string& name, std::size_t limit) {
   LoadedFile file = HostWrapper::LoadFile(name, limit);
   // Names with blanks cannot be told apart in a header line; the game's own have none.
-  if (!bodyStarted_ && name.find_first_of(" \t\r\n") == std::string::npos) {
-    header_ += "# file " + name + " ";
-    switch (file.status) {
-      case LoadedFile::Status::Ok:
-        header_ += "hex " + Hex(std::string_view(file.bytes).substr(0, kRecordedFileBytes));
-        break;
-      case LoadedFile::Status::Missing:
-        header_ += "missing";
-        break;
-      case LoadedFile::Status::Unreadable:
-        header_ += "unreadable";
-        break;
-    }
-    header_ += "\n";
+  if (name.find_first_of(" \t\r\n") != std::string::npos) return file;
+  if (!bodyStarted_) {
+    header_ += "# file " + name + " " + RecordedFileText(file) + "\n";
+  } else if (auto it = known_.find(name); it == known_.end() || !SameFile(it->second, file)) {
+    body_ += std::to_string(now_) + " file " + name + " " + RecordedFileText(file) + "\n";
   }
+  known_[name] = file;
   return file;
 }
 
-std::string Recorder::Recording(std::int64_t /*gameStartMs*/) { return header_ + body_; }
+bool Recorder::SaveFile(const std::string& name, std::string_view bytes, std::string& error) {
+  if (!HostWrapper::SaveFile(name, bytes, error)) return false;
+  LoadedFile& file = known_[name];
+  file.status = LoadedFile::Status::Ok;
+  file.bytes.assign(bytes);
+  file.reason.clear();
+  return true;
+}
+
+void Recorder::RemoveFile(const std::string& name) {
+  HostWrapper::RemoveFile(name);
+  known_[name] = LoadedFile{};
+}
+
+std::string Recorder::Recording(std::int64_t gameStartMs) {
+  if (gameStartMs < 0) return header_ + body_;
+  return header_ + "# game " + std::to_string(gameStartMs) + "\n" + body_;
+}
 
 void Recorder::Flush() {
   lastFlush_ = std::chrono::steady_clock::now();
   if (out_ == nullptr || !bodyStarted_) return;
-  const std::string text = header_ + body_;
-  if (written_ < text.size()) {
-    std::fwrite(text.data() + written_, 1, text.size() - written_, out_);
-    written_ = text.size();
-  }
-  std::fflush(out_);
+  std::string error;
+  if (out_->Keep(header_ + body_, error) || toldFailure_) return;
+  toldFailure_ = true;
+  Tell("cannot write the recording to " + out_->Name() + " as the game goes (" + error +
+       "); it is kept whole and written at the end");
+}
+
+bool Recorder::Finish() {
+  if (out_ == nullptr) return true;
+  StartBody();
+  std::string error;
+  if (out_->Finish(header_ + body_, error)) return true;
+  Tell("cannot write the recording to " + out_->Name() + ": " + error);
+  return false;
 }
 
 Replayer::Replayer(Host& inner, RecordingHeader header, std::vector<ScriptEvent> events,
                    std::optional<std::uint64_t> seed)
-    : HostWrapper(inner), header_(std::move(header)), events_(std::move(events)), seed_(seed) {
-  if (!seed_) seed_ = header_.seed;
-  // Two seconds of the attract mode before the first input are shown; what comes before runs
-  // unseen, as fast as the machine goes.
-  fastUntil_ = events_.empty() ? 0 : events_.front().ms - 2000;
+    : HostWrapper(inner),
+      files_(std::move(header.files), std::move(header.loads)),
+      events_(std::move(events)),
+      seed_(seed ? seed : header.seed) {
+  // Two seconds before the game of interest (or else the first input) are shown; what comes
+  // before runs unseen, as fast as the machine goes.
+  if (header.gameStartMs) {
+    fastUntil_ = *header.gameStartMs - 2000;
+  } else {
+    fastUntil_ = events_.empty() ? 0 : events_.front().ms - 2000;
+  }
 }
+
+void Replayer::SetCaption(const std::string& caption) { HostWrapper::SetCaption(caption + " - Replay"); }
 
 void Replayer::Pace(std::int64_t gameMs) {
   now_ = gameMs;
   if (gameMs < fastUntil_) return;
   HostWrapper::Pace(gameMs);
+}
+
+void Replayer::CountPass(LoopId id) {
+  // The input spent and the game back in the attract mode: nothing more will happen.
+  if (id == LoopId::DemoLoop && next_ == events_.size() && !ended_ && !left_) {
+    ended_ = true;
+    Tell("the replay has ended");
+  }
+  HostWrapper::CountPass(id);
 }
 
 void Replayer::TakeInput(std::vector<InputEvent>& events) {
@@ -258,18 +390,19 @@ void Replayer::TakeInput(std::vector<InputEvent>& events) {
     const ScriptEvent& e = events_[next_++];
     events.push_back(InputEvent{e.action, e.vk});
   }
+  if (ended_ && !left_) {
+    left_ = true;
+    events.push_back(InputEvent{InputEvent::Kind::Close, 0});
+  }
 }
 
 std::uint64_t Replayer::RandomSeed() { return seed_ ? *seed_ : HostWrapper::RandomSeed(); }
 
-LoadedFile Replayer::LoadFile(const std::string& name, std::size_t /*limit*/) {
-  auto it = header_.files.find(name);
-  if (it != header_.files.end()) return it->second;
-  return LoadedFile{};  // what the recording does not hold was not there
-}
+LoadedFile Replayer::LoadFile(const std::string& name, std::size_t /*limit*/) { return files_.Load(name, now_); }
 
-// A replay never touches the player's files: saving is done, silently, nowhere.
-bool Replayer::SaveFile(const std::string& /*name*/, std::string_view /*bytes*/, std::string& /*error*/) {
+// A replay never touches the player's files: what the game saves is kept for the replay alone.
+bool Replayer::SaveFile(const std::string& name, std::string_view bytes, std::string& /*error*/) {
+  files_.Saved(name, bytes);
   return true;
 }
 

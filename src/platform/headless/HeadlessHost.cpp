@@ -5,7 +5,8 @@
 
 namespace qr {
 
-HeadlessHost::HeadlessHost(HeadlessOptions options) : options_(std::move(options)), files_(options_.dataDir) {}
+HeadlessHost::HeadlessHost(HeadlessOptions options)
+    : options_(std::move(options)), files_(options_.dataDir), recorded_(options_.files, options_.loads) {}
 
 void HeadlessHost::Pace(std::int64_t gameMs) {
   now_ = gameMs;
@@ -13,10 +14,22 @@ void HeadlessHost::Pace(std::int64_t gameMs) {
   if (now_ >= options_.runMs) throw RunEnded{};
 }
 
+// A file that a recording brings is served as the recorded game found it, whatever the data
+// directory holds; what the game saves still goes to the data directory.
 LoadedFile HeadlessHost::LoadFile(const std::string& name, std::size_t limit) {
-  auto it = options_.files.find(name);
-  if (it != options_.files.end()) return it->second;
+  if (recorded_.Holds(name)) return recorded_.Load(name, now_);
   return files_.Load(name, limit);
+}
+
+bool HeadlessHost::SaveFile(const std::string& name, std::string_view bytes, std::string& error) {
+  if (!files_.Save(name, bytes, error)) return false;
+  if (recorded_.Holds(name)) recorded_.Saved(name, bytes);
+  return true;
+}
+
+void HeadlessHost::RemoveFile(const std::string& name) {
+  files_.Remove(name);
+  if (recorded_.Holds(name)) recorded_.Removed(name);
 }
 
 void HeadlessHost::Tell(const std::string& message) {

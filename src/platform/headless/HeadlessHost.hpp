@@ -8,6 +8,7 @@
 #include "platform/DataFiles.hpp"
 #include "platform/Host.hpp"
 #include "platform/Machine.hpp"
+#include "platform/Recorder.hpp"
 #include "platform/headless/Script.hpp"
 
 namespace qr {
@@ -20,8 +21,10 @@ struct HeadlessOptions {
   std::vector<ScriptEvent> script;
   std::int64_t runMs = 600000;
   std::string dataDir;  // empty: no file is read or written
-  // Files as a recording found them, served in place of the data directory's.
+  // Files as a recording found them, served in place of the data directory's, and as the
+  // recorded game found them again during the game.
   std::map<std::string, LoadedFile> files;
+  std::vector<RecordedLoad> loads;
 };
 
 // The headless twin's host: no window, no sound, no waiting; the input comes from a script,
@@ -38,10 +41,8 @@ class HeadlessHost final : public Host {
   void TakeInput(std::vector<InputEvent>& events) override;
   void PlaySound(const std::string& /*name*/) override {}
   LoadedFile LoadFile(const std::string& name, std::size_t limit) override;
-  bool SaveFile(const std::string& name, std::string_view bytes, std::string& error) override {
-    return files_.Save(name, bytes, error);
-  }
-  void RemoveFile(const std::string& name) override { files_.Remove(name); }
+  bool SaveFile(const std::string& name, std::string_view bytes, std::string& error) override;
+  void RemoveFile(const std::string& name) override;
   std::string FilesLocation() override { return files_.Location(); }
   bool LockFiles(std::string& error) override { return files_.Lock(error); }
   void UnlockFiles() override { files_.Unlock(); }
@@ -61,6 +62,7 @@ class HeadlessHost final : public Host {
  private:
   HeadlessOptions options_;
   DataFiles files_;
+  RecordedFiles recorded_;
   std::size_t nextEvent_ = 0;
   std::int64_t now_ = 0;  // the game time of the last sleep
   bool shown_ = false;

@@ -132,6 +132,12 @@ std::optional<std::vector<ScriptEvent>> ParseScript(std::istream& in, const std:
       if (ev.ms < last) return fail("time " + Quoted(parts[0]) + " is earlier than the line before");
       last = ev.ms;
       if (parts.size() < 2) return fail("an action is missing");
+      // A file that a recorded game read again (the recording's header keeps what it held).
+      if (Lower(parts[1]) == "file") {
+        if (parts.size() < 4) return fail("'file' needs a name and what the file held");
+        if (in.eof()) break;
+        continue;
+      }
       auto action = actions.find(Lower(parts[1]));
       if (action == actions.end()) {
         return fail("unknown action " + Quoted(parts[1]) + " (actions: " + kActionNames + ")");
