@@ -2,6 +2,9 @@
 // determinism.
 #include <gtest/gtest.h>
 #include <png.h>
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
 
 #include <algorithm>
 #include <cstdlib>
@@ -10,11 +13,13 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "helpers/Process.hpp"
 #include "platform/Png.hpp"
 #include "platform/headless/HeadlessHost.hpp"
+#include "scores/HiScoreRecord.hpp"
 
 namespace qr {
 
@@ -114,6 +119,13 @@ TEST(HeadlessRun, MalformedFlagsOrScriptsRunNothing) {
   WriteFile(dir / "action.txt", "10 hold A\n");
   WriteFile(dir / "focus.txt", "10 focus-lost Esc\n");
   fs::create_directories(dir / "sdir");
+  WriteFile(dir / "played.txt", "0 tap Q\n");
+  WriteFile(dir / "twoseeds.txt", "# seed 5\n# seed 6\n0 tap Q\n");
+  WriteFile(dir / "bigseed.txt", "# seed 18446744073709551616\n0 tap Q\n");
+  WriteFile(dir / "rules.txt", "# rules 999\n0 tap Q\n");
+#if !defined(_WIN32)
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+#endif
   struct Case {
     std::vector<std::string> args;
     std::string named;
@@ -130,6 +142,18 @@ TEST(HeadlessRun, MalformedFlagsOrScriptsRunNothing) {
       {{"--headless", "--script", "missing.txt"}, "missing.txt"},
       {{"--headless", "--script", "sdir"}, "sdir"},                        // a directory is no script
       {{"--headless", "--script", "/dev/zero"}, "/dev/zero:1: too long"},  // refused at once, not read on
+      {{"--headless", "--script", "twoseeds.txt"}, "twoseeds.txt:2: a second seed"},
+      {{"--headless", "--script", "bigseed.txt"}, "bigseed.txt:1: the seed"},
+      {{"--headless", "--script", "rules.txt"}, "rules.txt:1: recorded under other rules"},
+      {{"--headless", "--record", "a.rec", "--record", "b.rec"}, "--record is given twice"},
+      {{"--headless", "--script", "played.txt", "--record", "played.txt"}, "names the file being played"},
+      {{"--headless", "--record", "nodir/a.rec"}, "nodir/a.rec cannot be written: no such directory"},
+      {{"--headless", "--record", "sdir"}, "sdir cannot be written: not a regular file"},
+      {{"--headless", "--record", "/dev/full"}, "/dev/full cannot be written: not a regular file"},
+#if !defined(_WIN32)
+      // Nothing waits for a reader that never comes.
+      {{"--headless", "--record", "fifo"}, "fifo cannot be written: not a regular file"},
+#endif
   };
   for (const Case& c : cases) {
     if (c.named.rfind("/dev/", 0) == 0 && !fs::exists(c.named.substr(0, c.named.find(':')))) continue;
@@ -144,6 +168,8 @@ TEST(HeadlessRun, MalformedFlagsOrScriptsRunNothing) {
     EXPECT_FALSE(fs::exists(dir / "shot.png")) << c.named;
     EXPECT_FALSE(fs::exists(dir / "state.json")) << c.named;
   }
+  EXPECT_EQ(ReadFile(dir / "played.txt"), "0 tap Q\n") << "the recording being played is left whole";
+  EXPECT_FALSE(fs::exists(dir / "a.rec"));
 }
 
 TEST(HeadlessRun, HelpPrintsBothModes) {
@@ -290,6 +316,90 @@ TEST(HeadlessRun, WithoutADataDirectoryNoFileIsTouched) {
   EXPECT_EQ(entries, (std::vector<std::string>{dir / "game.txt", dir / "home", dir / "xdg"}));
 }
 
+// --record replaces its file only with a whole recording: a run that cannot start leaves the
+// old one as it was, and one that ends leaves no part file behind.
+TEST(HeadlessRun, ARecordingReplacesItsFileOnlyWhole) {
+  TempDir dir;
+  WriteFile(dir / "old.rec", "an old recording");
+#if !defined(_WIN32)
+  {
+    // No display for the window.
+    test::ProcessOptions o;
+    o.dir = dir.path().string();
+    o.env = {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"SDL_VIDEODRIVER", "x11"}, {"HOME", dir / "home"}};
+    o.errFile = dir / "err.txt";
+    EXPECT_NE(test::RunProcess({QR_EXE, "--record", "old.rec", "--mute"}, o), 0) << ReadFile(dir / "err.txt");
+    EXPECT_EQ(ReadFile(dir / "old.rec"), "an old recording");
+  }
+#endif
+  WriteFile(dir / "game.txt", "100 tap Q\n400 tap 1\n");
+  const RunResult r = RunGame(dir, {"--headless", "--script", "game.txt", "--run-ms", "3000", "--record", "old.rec"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  const std::string recording = ReadFile(dir / "old.rec");
+  EXPECT_EQ(recording.rfind("# quillmarsh-rall recording", 0), 0u) << recording;
+  EXPECT_NE(recording.find("\n# seed 1\n"), std::string::npos) << recording;
+  EXPECT_NE(recording.find(" tap 1\n"), std::string::npos) << recording;
+  EXPECT_FALSE(fs::exists(dir / "old.rec.part"));
+}
+
+// Two games at once on one data directory, round after round: both play the same two-player
+// game (player 2 holds Down, player 1 wins 6-2), and their winners type their initials with
+// keys that play no part in the game, one K, L and M, the other X, Y and W. Whichever saves
+// first takes entry 1 and the other entry 2 (6 does not beat 6); each entry keeps its own game.
+TEST(HeadlessRun, TwoGamesAtOnceOnOneTableLoseNoEntry) {
+  TempDir dir;
+  auto script = [](const std::string& letters) {
+    std::string text = "100 tap Q\n700 tap Q\n1300 tap 2\n1400 down Down\n";
+    for (int t = 3000; t < 200000; t += 300) {
+      for (int i = 0; i < 3; ++i) text += std::to_string(t + 50 * i) + " tap " + letters[i] + "\n";
+      text += std::to_string(t + 150) + " tap Enter\n";
+    }
+    return text;
+  };
+  WriteFile(dir / "k.txt", script("KLM"));
+  WriteFile(dir / "x.txt", script("XYW"));
+  auto lettersOf = [](const std::string& initials) {
+    if (initials.find_first_not_of("KLM") == std::string::npos) return 'K';
+    if (initials.find_first_not_of("XYW") == std::string::npos) return 'X';
+    return '?';
+  };
+  constexpr int kRounds = 20;
+  int kFirst = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    const std::string data = dir / ("data" + std::to_string(round));
+    std::vector<std::thread> games;
+    int codes[2] = {-1, -1};
+    for (int g = 0; g < 2; ++g) {
+      games.emplace_back([&, g] {
+        test::ProcessOptions o;
+        o.dir = dir.path().string();
+        o.errFile = dir / ("err" + std::to_string(g) + ".txt");
+        codes[g] = test::RunProcess(
+            {QR_EXE, "--headless", "--script", g == 0 ? "k.txt" : "x.txt", "--run-ms", "200000", "--data-dir", data}, o);
+      });
+    }
+    for (std::thread& t : games) t.join();
+    ASSERT_EQ(codes[0], 0) << ReadFile(dir / "err0.txt");
+    ASSERT_EQ(codes[1], 0) << ReadFile(dir / "err1.txt");
+    HiScoreTable one;
+    HiScoreTable2P two;
+    ASSERT_TRUE(ParseHiScoreFile(ReadFile(data + "/QuillmarshRall.dat"), one, two)) << "round " << round;
+    const char first = lettersOf(two[1].initials);
+    const char second = lettersOf(two[2].initials);
+    ASSERT_TRUE((first == 'K' && second == 'X') || (first == 'X' && second == 'K'))
+        << "round " << round << ": " << two[1].initials << ", " << two[2].initials;
+    EXPECT_EQ(two[1].score, 6);
+    EXPECT_EQ(two[2].score, 6);
+    EXPECT_EQ(two[2].otherScore, 2);
+    // Each recording is numbered with its entry.
+    const std::string tap = std::string(" tap ") + first + "\n";
+    EXPECT_NE(ReadFile(data + "/replays/2p-1.txt").find(tap), std::string::npos) << "round " << round;
+    EXPECT_EQ(ReadFile(data + "/replays/2p-2.txt").find(tap), std::string::npos) << "round " << round;
+    if (first == 'K') ++kFirst;
+  }
+  std::printf("%d rounds: the K game saved first %d times, the X game %d times\n", kRounds, kFirst, kRounds - kFirst);
+}
+
 TEST(HeadlessRun, OutputsThatCannotBeWrittenAreReported) {
   TempDir dir;
   fs::create_directories(dir / "adir");
@@ -299,10 +409,10 @@ TEST(HeadlessRun, OutputsThatCannotBeWrittenAreReported) {
   const RunResult shot = RunGame(dir, {"--headless", "--run-ms", "100", "--screenshot", "adir"});
   EXPECT_NE(shot.code, 0);
   EXPECT_NE(shot.err.find("adir"), std::string::npos) << shot.err;
-  // A full disk.
+  // A device, refused before the run (a full disk is the recording's test's).
   if (fs::exists("/dev/full")) {
-    EXPECT_NE(RunGame(dir, {"--headless", "--run-ms", "100", "--state", "/dev/full"}).code, 0);
-    EXPECT_NE(RunGame(dir, {"--headless", "--run-ms", "100", "--screenshot", "/dev/full"}).code, 0);
+    EXPECT_EQ(RunGame(dir, {"--headless", "--run-ms", "100", "--state", "/dev/full"}).code, 2);
+    EXPECT_EQ(RunGame(dir, {"--headless", "--run-ms", "100", "--screenshot", "/dev/full"}).code, 2);
   }
 }
 

@@ -13,6 +13,7 @@
 #include "Probe.hpp"
 #include "TempDir.hpp"
 #include "platform/Recorder.hpp"
+#include "platform/RecordingFile.hpp"
 
 namespace qr {
 
@@ -122,6 +123,120 @@ TEST(Recording, KeyStormsPlayAgainExactly) {
     }
   }
   EXPECT_GT(entries, 0) << "no storm entered a table: the kept recordings went untested";
+}
+
+// What a recording's header says is trusted only when it can be: a second seed, a seed beyond
+// 64 bits, other rules or a newer format are refused with the line; a byte-order mark is
+// skipped; a recording from before the format and rules lines plays as of the present rules.
+TEST(Recording, AHeaderIsTakenWholeOrRefused) {
+  std::string error;
+  auto old = ParseRecordingHeader("# quillmarsh-rall recording\n# seed 42\n# file T.dat missing\n0 tap Q\n", "r", error);
+  ASSERT_TRUE(old) << error;
+  EXPECT_EQ(old->seed, 42u);
+  EXPECT_EQ(old->files.at("T.dat").status, LoadedFile::Status::Missing);
+  EXPECT_FALSE(old->gameStartMs);
+
+  auto bom = ParseRecordingHeader("\xEF\xBB\xBF# seed 7\n", "r", error);
+  ASSERT_TRUE(bom) << error;
+  EXPECT_EQ(bom->seed, 7u);
+
+  auto marked = ParseRecordingHeader("# format 2\n# rules 1\n# seed 1\n# game 5000\n10 tap Q\n6000 file T.dat hex 4142\n",
+                                     "r", error);
+  ASSERT_TRUE(marked) << error;
+  EXPECT_EQ(marked->gameStartMs, 5000);
+  ASSERT_EQ(marked->loads.size(), 1u);
+  EXPECT_EQ(marked->loads[0].ms, 6000);
+  EXPECT_EQ(marked->loads[0].file.bytes, "AB");
+
+  const std::pair<const char*, const char*> refused[] = {
+      {"# seed 1\n# seed 2\n", "r:2: a second seed"},
+      {"# seed 18446744073709551616\n", "r:1: the seed '18446744073709551616' is not a number"},
+      {"# seed -1\n", "r:1: the seed '-1'"},
+      {"# rules 2\n", "r:1: recorded under other rules ('2'; this game plays rules 1)"},
+      {"# format 3\n", "r:1: a recording of format '3', newer than this game reads (2)"},
+      {"10 file T.dat hex 4\n", "r:1: a file line that cannot be read"},
+  };
+  for (const auto& [text, why] : refused) {
+    error.clear();
+    EXPECT_FALSE(ParseRecordingHeader(text, "r", error)) << text;
+    EXPECT_EQ(error.rfind(why, 0), 0u) << error;
+  }
+}
+
+// A recording that cannot be written as the game goes is written whole at the end, once it can
+// be; one that cannot be written at the end leaves the old file as it was. Nothing after a gap
+// is ever appended.
+TEST(Recording, AFileIsWrittenWholeOrLeftAsItWas) {
+  TempDir tmp;
+  const std::filesystem::path later = tmp.path() / "later";
+  const std::string path = (later / "game.rec").string();
+  {
+    RecordingFile file(path);
+    std::string error;
+    EXPECT_FALSE(file.Keep("# header\n10 tap Q\n", error)) << "the directory is not there yet";
+    EXPECT_FALSE(error.empty());
+    std::filesystem::create_directories(later);  // the disk has room again
+    EXPECT_FALSE(file.Keep("# header\n10 tap Q\n20 tap 1\n", error)) << "a gap is never followed by more";
+    EXPECT_FALSE(std::filesystem::exists(file.PartPath()));
+    EXPECT_TRUE(file.Finish("# header\n10 tap Q\n20 tap 1\n30 tap A\n", error)) << error;
+    EXPECT_EQ(ReadBytes(path), "# header\n10 tap Q\n20 tap 1\n30 tap A\n");
+    EXPECT_FALSE(std::filesystem::exists(file.PartPath()));
+  }
+  {
+    // As the game goes the part file holds the recording so far; the old file stays until the end.
+    RecordingFile file(path);
+    std::string error;
+    ASSERT_TRUE(file.Keep("# new\n5 tap Q\n", error)) << error;
+    EXPECT_EQ(ReadBytes(file.PartPath()), "# new\n5 tap Q\n");
+    EXPECT_EQ(ReadBytes(path), "# header\n10 tap Q\n20 tap 1\n30 tap A\n");
+    // The end cannot replace the old file (a directory has taken its name meanwhile), which
+    // stays as it is; the part file keeps the whole recording.
+    std::filesystem::remove(path);
+    std::filesystem::create_directory(path);
+    EXPECT_FALSE(file.Finish("# new\n5 tap Q\n9 tap 1\n", error));
+    EXPECT_NE(error.find("the whole recording is in"), std::string::npos) << error;
+    EXPECT_EQ(ReadBytes(file.PartPath()), "# new\n5 tap Q\n9 tap 1\n");
+    EXPECT_TRUE(std::filesystem::is_directory(path));
+  }
+}
+
+// A replay plays the kept game of a recording at once from two seconds
+// before its mark, and ends by itself once its input is spent and the game is back in the
+// attract mode; the player's files are never written.
+TEST(Recording, AReplayEndsWhenItsInputIsSpent) {
+  TempDir played;
+  HeadlessOptions original;
+  original.seed = 99;
+  original.dataDir = played.str();
+  // Two coins, a one-player game lost by standing still, and the second coin left.
+  original.script = {{100, ScriptEvent::Action::Tap, 'Q', 0}, {200, ScriptEvent::Action::Tap, 'Q', 0},
+                     {400, ScriptEvent::Action::Tap, '1', 0}, {50000, ScriptEvent::Action::Tap, 'K', 0}};
+  const Outcome first = Play(original, 200000);
+  std::istringstream text(first.recording);
+  std::string error;
+  auto events = ParseScript(text, "recording", error);
+  auto header = ParseRecordingHeader(first.recording, "recording", error);
+  ASSERT_TRUE(events && header) << error;
+
+  TempDir other;
+  HeadlessOptions live;
+  live.dataDir = other.str();
+  live.runMs = 400000;
+  HeadlessHost host(live);
+  Replayer replayer(host, *header, *events, std::nullopt);
+  Machine machine(replayer);
+  frmRallex game(machine);
+  bool exited = false;
+  try {
+    game.Form_Load();
+    exited = true;
+  } catch (const RunEnded&) {
+  }
+  EXPECT_TRUE(exited) << "the replay ended by itself";
+  EXPECT_TRUE(replayer.Ended());
+  EXPECT_LT(machine.NowMs(), 200000);
+  EXPECT_EQ(host.Told().back(), "the replay has ended");
+  EXPECT_TRUE(std::filesystem::is_empty(other.path())) << "a replay writes nothing";
 }
 
 }  // namespace qr
