@@ -409,6 +409,15 @@ TEST(HeadlessRun, OutputsThatCannotBeWrittenAreReported) {
   const RunResult shot = RunGame(dir, {"--headless", "--run-ms", "100", "--screenshot", "adir"});
   EXPECT_NE(shot.code, 0);
   EXPECT_NE(shot.err.find("adir"), std::string::npos) << shot.err;
+#if !defined(_WIN32)
+  // A FIFO nobody reads would keep the end of the run waiting for good: refused before the run.
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  for (const char* flag : {"--state", "--screenshot"}) {
+    const RunResult fifo = RunGame(dir, {"--headless", "--run-ms", "100", flag, "fifo"});
+    EXPECT_EQ(fifo.code, 2) << flag;
+    EXPECT_NE(fifo.err.find("fifo cannot be written: not a regular file"), std::string::npos) << fifo.err;
+  }
+#endif
   // A device, refused before the run (a full disk is the recording's test's).
   if (fs::exists("/dev/full")) {
     EXPECT_EQ(RunGame(dir, {"--headless", "--run-ms", "100", "--state", "/dev/full"}).code, 2);

@@ -332,6 +332,8 @@ replay)
   cmp "$tmp/played.json" "$tmp/headless.json" || fail "the headless replay ends in another state"
   cmp "$tmp/played.png" "$tmp/headless.png" || fail "the headless replay ends on another picture"
   start game2 --scale 1 --replay "$tmp/game.rec" --state "$tmp/replayed.json" --screenshot "$tmp/replayed.png"
+  sleep 2
+  xdotool search --name '^Quillmarsh Rall - Replay$' >/dev/null || fail "the caption does not say that a replay plays"
   ends "$game2" 90 || fail "the replay did not end with the recording"
   game2=""
   cmp "$tmp/played.json" "$tmp/replayed.json" || fail "the replay in the window ends in another state"
