@@ -35,25 +35,11 @@ DataFiles::DataFiles(std::string directory) : dir_(std::move(directory)) {
 // New files left beside it by a game that died while saving are removed first, also those of
 // the copy NAME.bad that the game keeps of a broken file.
 LoadedFile DataFiles::Load(const std::string& name, std::size_t limit) const {
-  LoadedFile out;
-  if (dir_.empty()) return out;
+  if (dir_.empty()) return LoadedFile{};
   const std::string path = PathOf(dir_, name);
   RemoveStaleTempFiles(path);
   RemoveStaleTempFiles(path + ".bad");
-  FileRead file = ReadDataFile(path, limit);
-  switch (file.status) {
-    case FileRead::Status::Ok:
-      out.status = LoadedFile::Status::Ok;
-      out.bytes = std::move(file.bytes);
-      break;
-    case FileRead::Status::Missing:
-      break;
-    case FileRead::Status::Unreadable:
-      out.status = LoadedFile::Status::Unreadable;
-      out.reason = std::move(file.reason);
-      break;
-  }
-  return out;
+  return ReadDataFile(path, limit);
 }
 
 bool DataFiles::Save(const std::string& name, std::string_view bytes, std::string& error) const {

@@ -168,17 +168,17 @@ bool TakeOverMode(int fd, const struct stat* old, int& code) {
 
 #if defined(_WIN32)
 
-FileRead ReadDataFile(const std::string& path, std::size_t limit) {
-  FileRead result;
+LoadedFile ReadDataFile(const std::string& path, std::size_t limit) {
+  LoadedFile result;
   const DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD code = GetLastError();
     if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return result;
-    result.status = FileRead::Status::Unreadable;
+    result.status = LoadedFile::Status::Unreadable;
     result.reason = LastErrorText();
     return result;
   }
-  result.status = FileRead::Status::Unreadable;
+  result.status = LoadedFile::Status::Unreadable;
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     result.reason = kNotRegular;
     return result;
@@ -213,7 +213,7 @@ FileRead ReadDataFile(const std::string& path, std::size_t limit) {
     return result;
   }
   bytes.resize(got);
-  result.status = FileRead::Status::Ok;
+  result.status = LoadedFile::Status::Ok;
   result.bytes = std::move(bytes);
   return result;
 }
@@ -310,15 +310,15 @@ void RemoveStaleTempFiles(const std::string& path) {
 
 #else
 
-FileRead ReadDataFile(const std::string& path, std::size_t limit) {
-  FileRead result;
+LoadedFile ReadDataFile(const std::string& path, std::size_t limit) {
+  LoadedFile result;
   // Looked at before it is opened, so that no device is opened, and again once it is open, in
   // case another file took its name meanwhile. Opening never waits (a FIFO would wait for a
   // writer for good).
   struct stat st {};
   const bool found = ::stat(path.c_str(), &st) == 0;
   if (!found && (errno == ENOENT || errno == ENOTDIR)) return result;
-  result.status = FileRead::Status::Unreadable;
+  result.status = LoadedFile::Status::Unreadable;
   if (!found) {
     result.reason = ErrnoText(errno);
     return result;
@@ -355,7 +355,7 @@ FileRead ReadDataFile(const std::string& path, std::size_t limit) {
     result.reason = "larger than " + std::to_string(limit) + " bytes";
   } else {
     bytes.resize(got);
-    result.status = FileRead::Status::Ok;
+    result.status = LoadedFile::Status::Ok;
     result.bytes = std::move(bytes);
   }
   return result;

@@ -3,23 +3,14 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Host.hpp"
+
 namespace qr {
 
-// What reading one file of the data directory found.
-struct FileRead {
-  enum class Status {
-    Ok,          // bytes holds the whole file
-    Missing,     // there is no such file (nor a directory to hold it)
-    Unreadable,  // something is there but cannot be read: reason says why
-  };
-  Status status = Status::Missing;
-  std::string bytes;
-  std::string reason;  // a short phrase: "not a regular file", "Permission denied", ...
-};
-
 // Reads the file at path whole, when it is a regular file of at most limit bytes. Never blocks on
-// what is not a regular file (a FIFO, a device): that counts as unreadable, as does a larger file.
-FileRead ReadDataFile(const std::string& path, std::size_t limit);
+// what is not a regular file (a FIFO, a device): that counts as unreadable, as does a larger file;
+// reason is then a short phrase ("not a regular file", "Permission denied", ...).
+LoadedFile ReadDataFile(const std::string& path, std::size_t limit);
 
 // Replaces the file at path with bytes so that a crash or a power loss at any moment leaves
 // either the old file or the new one, never a mix or an empty file: the bytes go to a new file
