@@ -435,10 +435,7 @@ namespace {
 // A game started headless with its recorder, as the desktop runs it, up to its first pause.
 struct RecordedGame {
   RecordedGame(std::uint64_t seed, const std::string& dataDir) : host(StartedGame::Options(seed, dataDir)) {
-    try {
-      game.Form_Load();
-    } catch (const RunEnded&) {
-    }
+    PlayHeadless(game);
     host.SetRunMs(std::numeric_limits<std::int64_t>::max());
   }
   // The game has just won entry of the table of players with these initials and scores.
@@ -495,10 +492,7 @@ TEST(HiScoreFile, TwoGamesOnOneDirectoryKeepEachOthersEntries) {
   again.loads = header->loads;
   HeadlessMachine platform(again);
   frmRallex game(platform);
-  try {
-    game.Form_Load();
-  } catch (const RunEnded&) {
-  }
+  PlayHeadless(game);
   platform.SetRunMs(std::numeric_limits<std::int64_t>::max());
   game.numPlayers = 2;
   RallexProbe::hiScores2P(game)[1] = HiScore2P{"AAA", 4, 0};

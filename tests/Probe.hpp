@@ -54,10 +54,7 @@ struct RallexProbe {
 struct StartedGame {
   explicit StartedGame(std::uint64_t seed = 1, std::string dataDir = {})
       : platform(Options(seed, dataDir)), game(platform) {
-    try {
-      game.Form_Load();
-    } catch (const RunEnded&) {
-    }
+    PlayHeadless(game);
     platform.SetRunMs(std::numeric_limits<std::int64_t>::max());
   }
   static HeadlessOptions Options(std::uint64_t seed, const std::string& dataDir) {

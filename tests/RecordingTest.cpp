@@ -31,12 +31,7 @@ Outcome Play(HeadlessOptions options, std::int64_t ms) {
   Recorder recorder(host, nullptr);
   Machine machine(recorder);
   frmRallex game(machine);
-  bool exited = false;
-  try {
-    game.Form_Load();
-    exited = true;
-  } catch (const RunEnded&) {
-  }
+  const bool exited = PlayHeadless(game);
   Outcome out;
   out.state = game.StateJson(machine.NowMs(), exited, machine.Sounds());
   out.picture.resize(static_cast<std::size_t>(Surface::kWidth) * Surface::kHeight);
@@ -226,12 +221,7 @@ TEST(Recording, AReplayEndsWhenItsInputIsSpent) {
   Replayer replayer(host, *header, *events, std::nullopt);
   Machine machine(replayer);
   frmRallex game(machine);
-  bool exited = false;
-  try {
-    game.Form_Load();
-    exited = true;
-  } catch (const RunEnded&) {
-  }
+  const bool exited = PlayHeadless(game);
   EXPECT_TRUE(exited) << "the replay ended by itself";
   EXPECT_TRUE(replayer.Ended());
   EXPECT_LT(machine.NowMs(), 200000);

@@ -91,10 +91,7 @@ Session Play(std::uint64_t seed, const char* script, std::int64_t runMs) {
       platform.SetRunMs(platform.NowMs());
     }
   });
-  try {
-    game.Form_Load();
-  } catch (const RunEnded&) {
-  }
+  PlayHeadless(game);
   out.state = game.StateJson(platform.NowMs(), false, platform.Sounds());
   out.picture = platform.surface().Indices();
   return out;
@@ -187,11 +184,7 @@ EscRun RunEscScript(const std::string& keys, std::int64_t runMs) {
       out.backInAttract = platform.NowMs();
     }
   });
-  try {
-    game.Form_Load();
-    out.exitedAt = platform.NowMs();
-  } catch (const RunEnded&) {
-  }
+  if (PlayHeadless(game)) out.exitedAt = platform.NowMs();
   return out;
 }
 

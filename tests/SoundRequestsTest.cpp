@@ -137,10 +137,7 @@ TEST(SoundRequests, EveryCoinChimesOnceAndNothingElseSounds) {
   using A = ScriptEvent::Action;
   HeadlessMachine platform(Scripted({Key(1000, A::Tap, 81), Key(3000, A::Down, 81), Key(3900, A::Up, 81)}, 6000));
   frmRallex game(platform);
-  try {
-    game.Form_Load();
-  } catch (const RunEnded&) {
-  }
+  PlayHeadless(game);
   const Sounds& sounds = platform.Sounds();
   EXPECT_GE(game.credits, 4);  // one tap, then the key held for almost a second
   EXPECT_EQ(sounds, Sounds(static_cast<std::size_t>(game.credits), kCredit));
@@ -162,10 +159,7 @@ TEST(SoundRequests, TheAttractRallyIsSilent) {
     if (game.ballDir != lastDir) ++bounces;
     lastDir = game.ballDir;
   });
-  try {
-    game.Form_Load();
-  } catch (const RunEnded&) {
-  }
+  PlayHeadless(game);
   EXPECT_GT(bounces, 100);  // five minutes of rally went on
   const Sounds& sounds = platform.Sounds();
   EXPECT_EQ(Count(sounds, kPaddle) + Count(sounds, kBorder) + Count(sounds, kMiss), 0u);
@@ -189,10 +183,7 @@ TEST(SoundRequests, AOnePlayerGameSoundsLikeOne) {
       platform.SetRunMs(platform.NowMs());
     }
   });
-  try {
-    game.Form_Load();
-  } catch (const RunEnded&) {
-  }
+  PlayHeadless(game);
   ASSERT_EQ(paddlesAtEnd, 0) << "the game did not end";
   const Sounds game1(platform.Sounds().begin(), platform.Sounds().begin() + static_cast<std::ptrdiff_t>(soundsAtEnd));
   ASSERT_FALSE(game1.empty());

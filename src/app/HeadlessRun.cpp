@@ -126,12 +126,7 @@ int RunHeadless(const Options& options) {
     Recorder recorder(host, record ? &*record : nullptr);
     Machine machine(recorder);
     frmRallex game(machine);
-    bool exited = false;
-    try {
-      game.Form_Load();
-      exited = true;
-    } catch (const RunEnded&) {
-    }
+    const bool exited = PlayHeadless(game);
     if (!recorder.Finish()) code = 1;
     if (WriteEndOfRun(options, machine, game, exited) != 0) code = 1;
     if (options.stats) {

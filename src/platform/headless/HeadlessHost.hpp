@@ -16,6 +16,18 @@ namespace qr {
 // Thrown when the game clock reaches the end of the run; it unwinds every loop.
 struct RunEnded {};
 
+// Plays a game on a headless machine from its start (Form_Load) until it ends by itself (true)
+// or the run's time is up (false).
+template <typename Game>
+bool PlayHeadless(Game& game) {
+  try {
+    game.Form_Load();
+    return true;
+  } catch (const RunEnded&) {
+    return false;
+  }
+}
+
 struct HeadlessOptions {
   std::uint64_t seed = 1;
   std::vector<ScriptEvent> script;
