@@ -156,7 +156,7 @@ TEST(HeadlessRun, MalformedFlagsOrScriptsRunNothing) {
 #endif
   };
   for (const Case& c : cases) {
-    if (c.named.rfind("/dev/", 0) == 0 && !fs::exists(c.named.substr(0, c.named.find(':')))) continue;
+    if (c.named.rfind("/dev/", 0) == 0 && !fs::exists(c.named.substr(0, c.named.find_first_of(": ")))) continue;
     std::vector<std::string> args = c.args;
     for (const char* extra : {"--screenshot", "shot.png", "--state", "state.json"}) args.push_back(extra);
     // The flags under test come last, so that a missing value stays missing.
