@@ -328,7 +328,7 @@ TEST(HeadlessRun, ARecordingReplacesItsFileOnlyWhole) {
     o.dir = dir.path().string();
     o.env = {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"SDL_VIDEODRIVER", "x11"}, {"HOME", dir / "home"}};
     o.errFile = dir / "err.txt";
-    EXPECT_NE(test::RunProcess({QR_EXE, "--record", "old.rec", "--mute"}, o), 0) << ReadFile(dir / "err.txt");
+    EXPECT_EQ(test::RunProcess({QR_EXE, "--record", "old.rec", "--mute"}, o), 1) << ReadFile(dir / "err.txt");
     EXPECT_EQ(ReadFile(dir / "old.rec"), "an old recording");
   }
 #endif

@@ -479,7 +479,7 @@ bool CheckOutputFile(const std::string& path, std::string& error) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD code = GetLastError();
-    if (code != ERROR_FILE_NOT_FOUND) {
+    if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND) {
       error = LastErrorText();
       return false;
     }
