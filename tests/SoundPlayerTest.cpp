@@ -3,11 +3,19 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <memory>
 #include <random>
 #include <thread>
 #include <vector>
@@ -75,6 +83,46 @@ TEST_F(SoundPlayerTest, OpensAndClosesTheAudioSubsystem) {
     EXPECT_TRUE(player.HasDevice());
     EXPECT_NE(SDL_WasInit(SDL_INIT_AUDIO), 0u);
   }
+  EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
+  // Also when the player goes while the device is still being opened, at every stage of it.
+  for (int i = 0; i < 40; ++i) {
+    SoundPlayer player(false);
+    if (i % 2 == 0) player.Play("SNDPADDLE");
+    std::this_thread::sleep_for(std::chrono::microseconds(i * 250));
+  }
+  EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
+}
+
+// The window holds the opening back until its first frame is out. A request made before the
+// device is open sounds once it is, if it is still fresh.
+TEST_F(SoundPlayerTest, HeldBackUntilReleasedAndOnlyFreshRequestsSoundOnceOpen) {
+  {
+    const auto start = Clock::now();
+    SoundPlayer player(false, SoundPlayer::Start::WhenReleased);
+    player.Play("SNDMISS");
+    Wait(200);
+    EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u) << "opened before it was released";
+    while (SDL_WasInit(SDL_INIT_AUDIO) == 0 && MsSince(start) < 3000) Wait(5);  // never released ...
+    ASSERT_NE(SDL_WasInit(SDL_INIT_AUDIO), 0u);                                 // ... it opens by itself
+    EXPECT_GT(MsSince(start), 900);
+    ASSERT_TRUE(player.HasDevice());
+    EXPECT_EQ(player.Playing(), "") << "a request a second old sounded";
+  }
+  {
+    SoundPlayer player(false, SoundPlayer::Start::WhenReleased, std::chrono::milliseconds(1500));
+    player.Play("SNDMISS");  // 0.7 s long
+    const auto released = Clock::now();
+    player.Release();
+    ASSERT_TRUE(player.HasDevice());
+    EXPECT_LT(MsSince(released), 600);
+    EXPECT_EQ(player.Playing(), "SNDMISS");
+  }
+  const auto start = Clock::now();
+  {
+    SoundPlayer player(false, SoundPlayer::Start::WhenReleased);
+    player.Play("SNDPADDLE");
+  }
+  EXPECT_LT(MsSince(start), 100) << "a player that goes before it was released waits for nothing";
   EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
 }
 
@@ -208,6 +256,44 @@ TEST_F(DiskOutput, AStoppedSoundFadesOutQuicklyInsteadOfClicking) {
   EXPECT_GT(Peak(out, last - 20 * ms, last - 10 * ms), 0.5);
   EXPECT_LT(Peak(out, last - ms, last), 0.3);  // the final millisecond of the 5 ms fade
 }
+
+#if !defined(_WIN32)
+
+// SDL's disk driver on a pipe does not open before somebody reads the pipe: a device that takes
+// as long to open as the test likes (3 s at most, should the player wait for it).
+TEST_F(DiskOutput, NobodyWaitsForTheDeviceToOpenAndClosingMeanwhileWaitsForTheOpenOnly) {
+  std::filesystem::remove(file_);
+  ASSERT_EQ(::mkfifo(file_.c_str(), 0600), 0);
+  std::promise<void> go;
+  auto opened = std::async(std::launch::async, [this, ready = go.get_future()] {
+    ready.wait_for(std::chrono::seconds(3));
+    return ::open(file_.c_str(), O_RDONLY | O_NONBLOCK);
+  });
+  auto start = Clock::now();
+  auto player = std::make_unique<SoundPlayer>(false);
+  player->Play("SNDMISS");
+  EXPECT_EQ(player->Playing(), "");
+  EXPECT_LT(MsSince(start), 200);
+  Wait(100);
+  start = Clock::now();
+  std::thread closer([&] { player.reset(); });
+  Wait(300);
+  go.set_value();  // now the device opens
+  const int reader = opened.get();
+  closer.join();
+  ASSERT_GE(reader, 0);
+  EXPECT_GT(MsSince(start), 250);   // the open in progress is waited for ...
+  EXPECT_LT(MsSince(start), 2300);  // ... and nothing else
+  std::vector<float> played(4096);
+  const ssize_t n = ::read(reader, played.data(), played.size() * sizeof(float));
+  ::close(reader);
+  played.resize(n > 0 ? static_cast<std::size_t>(n) / sizeof(float) : 0);
+  const auto [first, last] = Sounding(played);
+  EXPECT_GE(first, last) << "something sounded";
+  EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
+}
+
+#endif
 
 }  // namespace
 }  // namespace qr

@@ -1,10 +1,12 @@
 // The window backend's pure parts: the key map, the scale and letterbox arithmetic, the pacing,
-// the pass statistics, the pads and the screenshot file.
+// the pass statistics, the pads and the screenshot file; and how the window ends on a signal.
 #include <gtest/gtest.h>
 #include <png.h>
 
 #if !defined(_WIN32)
+#include <signal.h>
 #include <sys/resource.h>
+#include <unistd.h>
 #endif
 
 #include <chrono>
@@ -15,6 +17,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/Gamepads.hpp"
@@ -24,6 +27,7 @@
 #include "platform/VirtualKeys.hpp"
 #include "platform/sdl/KeyMap.hpp"
 #include "platform/sdl/Screenshot.hpp"
+#include "platform/sdl/SdlBackend.hpp"
 #include "platform/sdl/Viewport.hpp"
 
 namespace qr {
@@ -650,5 +654,61 @@ TEST(Screenshot, WrittenOnAThreadOfItsOwnAndReportedWhenComplete) {
   EXPECT_EQ(done[2].path, tmp.Dir() + "quillmarsh-rall-2026-12-07-201503-2.png");
   EXPECT_EQ(done[2].w, 319);
 }
+
+#if !defined(_WIN32)
+
+namespace {
+
+// The window, on SDL's dummy video driver, with a game that sends the program the signals given
+// (gapMs apart) and then hangs, as in a write nobody takes (for 20 s at most). Ends the process
+// with RunWindowed's exit code.
+[[noreturn]] void SignalTheWindow(const std::vector<int>& signals, int gapMs) {
+  ::setenv("SDL_VIDEODRIVER", "dummy", 1);
+  sigset_t quit;
+  sigemptyset(&quit);
+  for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    std::signal(sig, SIG_DFL);
+    sigaddset(&quit, sig);
+  }
+  ::sigprocmask(SIG_UNBLOCK, &quit, nullptr);
+  WindowOptions options;
+  options.scale = 1;
+  options.mute = true;
+  options.gamepads = false;
+  options.dataDir = (std::filesystem::temp_directory_path() / "qr-window-test-signals").string();
+  std::_Exit(RunWindowed(options, [&](Host&) {
+    for (std::size_t i = 0; i < signals.size(); ++i) {
+      if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(gapMs));
+      ::kill(::getpid(), signals[i]);
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(20));
+  }));
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point t) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+}
+
+}  // namespace
+
+// A game that ends when the window closes ends at a signal with exit code 0 (window.terminate).
+TEST(WindowEnd, AStuckGameCannotKeepTheProgramPastAFewSecondsOrASecondSignal) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EXIT(SignalTheWindow({SIGTERM}, 0), ::testing::ExitedWithCode(1),
+              "^quillmarsh-rall: the game has not ended 3 s after the signal; ending without it\n$");
+  EXPECT_GT(SecondsSince(start), 2.9);
+  EXPECT_LT(SecondsSince(start), 8.0);
+  start = std::chrono::steady_clock::now();
+  EXPECT_EXIT(SignalTheWindow({SIGTERM, SIGHUP}, 400), ::testing::KilledBySignal(SIGHUP),
+              "^quillmarsh-rall: ended at once on a second signal\n$");
+  EXPECT_LT(SecondsSince(start), 2.5);
+  // Signals that come together, as SIGTERM and SIGHUP at a logout, are one.
+  start = std::chrono::steady_clock::now();
+  EXPECT_EXIT(SignalTheWindow({SIGHUP, SIGTERM}, 0), ::testing::ExitedWithCode(1), "has not ended");
+  EXPECT_GT(SecondsSince(start), 2.9);
+}
+
+#endif
 
 }  // namespace qr

@@ -14,6 +14,7 @@
 #include <exception>
 #include <functional>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -40,6 +41,8 @@ namespace {
 constexpr std::int64_t kFocusGraceMs = 1000;
 // How long after showing the window its frame is waited for.
 constexpr std::int64_t kFitWaitMs = 1000;
+// Once a signal has asked the program to end, how long the game has to end.
+constexpr std::int64_t kEndWithinMs = 3000;
 
 std::int64_t SteadyMs() {
   using namespace std::chrono;
@@ -81,6 +84,53 @@ bool FitToDesktop(SDL_Window* window) {
   return true;
 }
 
+// Once a signal has asked the program to end, it ends within kEndWithinMs whatever the game
+// does: a game thread stuck (say, in a write nobody takes) would otherwise keep the window, and
+// the program, alive for good. When the time is up the program says so and ends, exit code 1.
+class EndDeadline {
+ public:
+  EndDeadline() = default;
+  ~EndDeadline() { Disarm(); }
+  EndDeadline(const EndDeadline&) = delete;
+  EndDeadline& operator=(const EndDeadline&) = delete;
+
+  // Starts the clock (once).
+  void Arm() {
+    std::lock_guard lock(mutex_);
+    if (watcher_.joinable() || disarmed_) return;
+    try {
+      watcher_ = std::thread([this] { Watch(); });
+    } catch (const std::system_error&) {
+      // No thread to be had: no deadline, as before there was one.
+    }
+  }
+
+  // Everything ended in time.
+  void Disarm() {
+    {
+      std::lock_guard lock(mutex_);
+      disarmed_ = true;
+    }
+    ended_.notify_all();
+    if (watcher_.joinable()) watcher_.join();
+  }
+
+ private:
+  void Watch() {
+    std::unique_lock lock(mutex_);
+    if (ended_.wait_for(lock, std::chrono::milliseconds(kEndWithinMs), [this] { return disarmed_; })) return;
+    std::fprintf(stderr, "quillmarsh-rall: the game has not ended %lld s after the signal; ending without it\n",
+                 static_cast<long long>(kEndWithinMs / 1000));
+    std::fflush(stderr);
+    std::_Exit(1);  // the game thread is still running: nothing may be torn down under it
+  }
+
+  std::mutex mutex_;
+  std::condition_variable ended_;
+  bool disarmed_ = false;
+  std::thread watcher_;
+};
+
 // The window's host: SDL lives on the thread that called RunWindowed and the game on a thread
 // of its own. The game thread hands over frames, requests (show, caption, pointer) and its
 // end; the window thread queues the input, which the game takes at the end of each sleep.
@@ -89,7 +139,7 @@ class SdlHost final : public Host {
   SdlHost(const WindowOptions& options, SDL_Window* window)
       : options_(options),
         window_(window),
-        sound_(options.mute),
+        sound_(options.mute, SoundPlayer::Start::WhenReleased),  // released by the first frame
         files_(options.dataDir.empty() ? DefaultDataDirectory() : options.dataDir),
         wakeEvent_(SDL_RegisterEvents(1)),
         startMs_(SteadyMs()) {}
@@ -218,10 +268,11 @@ class SdlHost final : public Host {
   // ---- The window thread.
 
   // The window thread wakes for window events and the game thread's requests, and otherwise
-  // once per refresh of the display to show the game's newest frame.
-  void RunWindowLoop() {
+  // once per refresh of the display to show the game's newest frame. A quit signal closes the
+  // window, and from then on the game has a limited time to end.
+  void RunWindowLoop(QuitSignals& signals, EndDeadline& deadline) {
     for (;;) {
-      ForwardHangupAsQuit();
+      if (signals.Forward()) deadline.Arm();
       std::int64_t wait = nextPresentMs_ - SteadyMs();
       if (pendingLoss_) wait = std::min(wait, graceUntil_ - SteadyMs());
       SDL_Event e;
@@ -535,7 +586,7 @@ class SdlHost final : public Host {
     for (SDL_Rect& r : rects) SDL_BlitSurface(canvas_, &r, target, &r);
     if (!rects.empty()) {
       SDL_UpdateWindowSurfaceRects(window_, rects.data(), static_cast<int>(rects.size()));
-      ++presents_;
+      if (++presents_ == 1) sound_.Release();  // the sound's preparation waited for the first frame
     }
   }
 
@@ -621,6 +672,12 @@ int RunWindowed(const WindowOptions& options, const std::function<void(Host&)>& 
   // would run unseen. (SDL_VIDEODRIVER in the environment still wins.)
   SDL_SetHint(SDL_HINT_VIDEODRIVER, std::getenv("WAYLAND_DISPLAY") != nullptr ? "x11,wayland,KMSDRM" : "x11,KMSDRM");
 #endif
+#if !defined(_WIN32)
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");  // QuitSignals turns them into SDL_QUIT
+#endif
+  // Both outlive SDL: the deadline covers the whole way out, SDL_Quit included.
+  QuitSignals signals;
+  EndDeadline deadline;
   if (SDL_Init(SDL_INIT_VIDEO) != 0) {
     std::fprintf(
         stderr, "quillmarsh-rall: no display to open the window on (SDL: %s); use --headless to run without a window\n",
@@ -653,7 +710,8 @@ int RunWindowed(const WindowOptions& options, const std::function<void(Host&)>& 
   {
     SdlHost host(options, window);
     std::thread gameThread([&] { host.RunGame(game); });
-    host.RunWindowLoop();
+    host.RunWindowLoop(signals, deadline);
+    if (signals.Seen()) deadline.Arm();  // a signal after the game had ended by itself
     gameThread.join();
     SDL_HideWindow(window);
     host.FinishScreenshots();

@@ -3,6 +3,11 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "platform/sound/GameSounds.hpp"
@@ -73,16 +78,33 @@ bool LoadClip(const GameSound& sound, int deviceRate, Clip& clip) {
   return ok;
 }
 
+constexpr int kAskedRate = 44100;
+
 }  // namespace
 
 struct SoundPlayer::Impl {
+  using Clock = std::chrono::steady_clock;
+  enum class State { Opening, Open, Absent };
+
+  // The opener's: written before the device is published as open and only read afterwards
+  // (closed by the destructor once the opener has ended).
   std::unique_ptr<QuietAlsa> quietAlsa;
   bool audioStarted = false;
   SDL_AudioDeviceID device = 0;
   std::vector<Clip> clips;
   int fadeLength = 1;  // samples over which a cut sound fades out, so that cutting it does not click
+  std::thread opener;
+  std::chrono::milliseconds freshFor{0};  // how old a request made while the device opened may be
 
-  // Shared with the audio thread, under the device lock.
+  // Shared by the callers, the opener and the audio thread, under mutex.
+  mutable std::mutex mutex;
+  mutable std::condition_variable changed;  // released, closing, or the device open or known absent
+  State state = State::Absent;
+  bool released = true;
+  bool closing = false;
+  bool requested = false;  // the newest request made while the device opened
+  std::string requestedName;
+  Clock::time_point requestedAt;
   const Clip* current = nullptr;
   std::size_t position = 0;
   const Clip* fading = nullptr;
@@ -94,6 +116,7 @@ struct SoundPlayer::Impl {
   }
 
   void Mix(float* out, std::size_t count) {
+    std::lock_guard lock(mutex);
     for (std::size_t i = 0; i < count; ++i) {
       float v = 0.0f;
       if (current != nullptr) {
@@ -116,6 +139,80 @@ struct SoundPlayer::Impl {
     return nullptr;
   }
 
+  // Under mutex, the device open: the sound playing fades out and next (nullptr: none) begins.
+  void Start(const Clip* next) {
+    if (current != nullptr) {
+      fading = current;
+      fadePosition = position;
+      fadeLeft = fadeLength;
+    }
+    current = next;
+    position = 0;
+  }
+
+  bool Closing() const {
+    std::lock_guard lock(mutex);
+    return closing;
+  }
+
+  void LoadClips(int rate) {
+    clips.clear();
+    for (const GameSound& sound : GameSounds()) {
+      Clip clip;
+      if (LoadClip(sound, rate, clip)) clips.push_back(std::move(clip));
+    }
+  }
+
+  // The opener thread: waits to be released (kHeldAtMost at most), then opens the device. The
+  // sounds are converted before the device is opened, so that a request made meanwhile does not
+  // also wait for them once it is open.
+  void Open() {
+    bool gone = false;
+    {
+      std::unique_lock lock(mutex);
+      changed.wait_for(lock, kHeldAtMost, [this] { return released || closing; });
+      gone = closing;
+      if (gone) state = State::Absent;  // gone before it was needed: nothing to open
+    }
+    if (gone) {
+      changed.notify_all();
+      return;
+    }
+    quietAlsa = std::make_unique<QuietAlsa>();
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
+      audioStarted = true;
+      LoadClips(kAskedRate);
+      SDL_AudioSpec want;
+      SDL_zero(want);
+      want.freq = kAskedRate;
+      want.format = AUDIO_F32SYS;
+      want.channels = 1;
+      want.samples = 512;  // about 12 ms: a hit sounds with the hit
+      want.callback = &Impl::Fill;
+      want.userdata = this;
+      SDL_AudioSpec have;
+      if (!Closing()) device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
+      if (device != 0) {
+        if (have.freq != kAskedRate) LoadClips(have.freq);
+        fadeLength = std::max(1, have.freq / 200);  // 5 ms
+      }
+    }
+    bool open = false;
+    {
+      std::lock_guard lock(mutex);
+      open = device != 0 && !closing;
+      state = open ? State::Open : State::Absent;
+      if (open && requested && Clock::now() - requestedAt <= freshFor) Start(Find(requestedName));
+      requested = false;
+    }
+    changed.notify_all();
+    if (open) {
+      SDL_PauseAudioDevice(device, 0);
+    } else {
+      Close();  // stopping SDL's audio may take a while (its device watcher has to notice)
+    }
+  }
+
   void Close() {
     if (device != 0) SDL_CloseAudioDevice(device);
     device = 0;
@@ -125,61 +222,66 @@ struct SoundPlayer::Impl {
   }
 };
 
-SoundPlayer::SoundPlayer(bool mute) : impl_(std::make_unique<Impl>()) {
+SoundPlayer::SoundPlayer(bool mute, Start start, std::chrono::milliseconds freshFor) : impl_(std::make_unique<Impl>()) {
   if (mute) return;
   Impl& s = *impl_;
-  s.quietAlsa = std::make_unique<QuietAlsa>();
-  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return;
-  s.audioStarted = true;
-
-  SDL_AudioSpec want;
-  SDL_zero(want);
-  want.freq = 44100;
-  want.format = AUDIO_F32SYS;
-  want.channels = 1;
-  want.samples = 512;  // about 12 ms: a hit sounds with the hit
-  want.callback = &Impl::Fill;
-  want.userdata = &s;
-  SDL_AudioSpec have;
-  s.device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
-  if (s.device == 0) {
-    s.Close();
-    return;
+  s.freshFor = freshFor;
+  s.state = Impl::State::Opening;
+  s.released = start == Start::Now;
+  try {
+    s.opener = std::thread([&s] {
+      s.Open();
+      SDL_TLSCleanup();  // SDL keeps an error message for every thread that calls it
+    });
+  } catch (const std::system_error&) {
+    s.released = true;
+    s.Open();  // no thread to be had: opened here, as the caller waits
   }
-  s.fadeLength = std::max(1, have.freq / 200);  // 5 ms
-  for (const GameSound& sound : GameSounds()) {
-    Clip clip;
-    if (LoadClip(sound, have.freq, clip)) s.clips.push_back(std::move(clip));
-  }
-  SDL_PauseAudioDevice(s.device, 0);
 }
 
-SoundPlayer::~SoundPlayer() { impl_->Close(); }
+SoundPlayer::~SoundPlayer() {
+  Impl& s = *impl_;
+  {
+    std::lock_guard lock(s.mutex);
+    s.closing = true;
+  }
+  s.changed.notify_all();
+  if (s.opener.joinable()) s.opener.join();
+  s.Close();
+}
+
+void SoundPlayer::Release() {
+  Impl& s = *impl_;
+  {
+    std::lock_guard lock(s.mutex);
+    s.released = true;
+  }
+  s.changed.notify_all();
+}
 
 void SoundPlayer::Play(const std::string& name) {
   Impl& s = *impl_;
-  if (s.device == 0) return;
-  const Clip* next = s.Find(name);  // the empty name, or an unknown one, only stops
-  SDL_LockAudioDevice(s.device);
-  if (s.current != nullptr) {
-    s.fading = s.current;
-    s.fadePosition = s.position;
-    s.fadeLeft = s.fadeLength;
+  std::lock_guard lock(s.mutex);
+  if (s.state == Impl::State::Opening) {
+    s.requested = true;
+    s.requestedName = name;
+    s.requestedAt = Impl::Clock::now();
+  } else if (s.state == Impl::State::Open) {
+    s.Start(s.Find(name));  // the empty name, or an unknown one, only stops
   }
-  s.current = next;
-  s.position = 0;
-  SDL_UnlockAudioDevice(s.device);
 }
 
-bool SoundPlayer::HasDevice() const { return impl_->device != 0; }
+bool SoundPlayer::HasDevice() const {
+  const Impl& s = *impl_;
+  std::unique_lock lock(s.mutex);
+  s.changed.wait(lock, [&] { return s.state != Impl::State::Opening; });
+  return s.state == Impl::State::Open;
+}
 
 std::string SoundPlayer::Playing() const {
   const Impl& s = *impl_;
-  if (s.device == 0) return {};
-  SDL_LockAudioDevice(s.device);
-  std::string name = s.current != nullptr ? s.current->name : std::string();
-  SDL_UnlockAudioDevice(s.device);
-  return name;
+  std::lock_guard lock(s.mutex);
+  return s.current != nullptr ? s.current->name : std::string();
 }
 
 }  // namespace qr
