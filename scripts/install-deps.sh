@@ -6,7 +6,7 @@ set -eu
 packages="build-essential cmake ninja-build pkg-config git
 libsdl2-dev libsdl2-ttf-dev libfreetype-dev libharfbuzz-dev libpng-dev nlohmann-json3-dev
 libgtest-dev libgmock-dev libbenchmark-dev
-clang libclang-rt-14-dev
+clang clang-format libclang-rt-14-dev
 xvfb xauth xdotool openbox zip"
 
 [ $# -gt 0 ] && packages="$*"

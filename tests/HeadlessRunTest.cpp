@@ -131,28 +131,28 @@ TEST(HeadlessRun, MalformedFlagsOrScriptsRunNothing) {
     std::string named;
   };
   const Case cases[] = {
-      {{"--headless", "--bogus"}, "--bogus"},
-      {{"--headless", "--seed"}, "--seed"},
-      {{"--headless", "--seed", "abc"}, "--seed"},
-      {{"--headless", "--run-ms", "-5"}, "--run-ms"},
-      {{"--headless", "--script", "back.txt"}, "back.txt:4"},
-      {{"--headless", "--script", "key.txt"}, "key.txt:3"},
-      {{"--headless", "--script", "action.txt"}, "action.txt:1"},
-      {{"--headless", "--script", "focus.txt"}, "focus.txt:1"},
-      {{"--headless", "--script", "missing.txt"}, "missing.txt"},
-      {{"--headless", "--script", "sdir"}, "sdir"},                        // a directory is no script
-      {{"--headless", "--script", "/dev/zero"}, "/dev/zero:1: too long"},  // refused at once, not read on
-      {{"--headless", "--script", "twoseeds.txt"}, "twoseeds.txt:2: a second seed"},
-      {{"--headless", "--script", "bigseed.txt"}, "bigseed.txt:1: the seed"},
-      {{"--headless", "--script", "rules.txt"}, "rules.txt:1: recorded under other rules"},
-      {{"--headless", "--record", "a.rec", "--record", "b.rec"}, "--record is given twice"},
-      {{"--headless", "--script", "played.txt", "--record", "played.txt"}, "names the file being played"},
-      {{"--headless", "--record", "nodir/a.rec"}, "nodir/a.rec cannot be written: no such directory"},
-      {{"--headless", "--record", "sdir"}, "sdir cannot be written: not a regular file"},
+    {{"--headless", "--bogus"}, "--bogus"},
+    {{"--headless", "--seed"}, "--seed"},
+    {{"--headless", "--seed", "abc"}, "--seed"},
+    {{"--headless", "--run-ms", "-5"}, "--run-ms"},
+    {{"--headless", "--script", "back.txt"}, "back.txt:4"},
+    {{"--headless", "--script", "key.txt"}, "key.txt:3"},
+    {{"--headless", "--script", "action.txt"}, "action.txt:1"},
+    {{"--headless", "--script", "focus.txt"}, "focus.txt:1"},
+    {{"--headless", "--script", "missing.txt"}, "missing.txt"},
+    {{"--headless", "--script", "sdir"}, "sdir"},                        // a directory is no script
+    {{"--headless", "--script", "/dev/zero"}, "/dev/zero:1: too long"},  // refused at once, not read on
+    {{"--headless", "--script", "twoseeds.txt"}, "twoseeds.txt:2: a second seed"},
+    {{"--headless", "--script", "bigseed.txt"}, "bigseed.txt:1: the seed"},
+    {{"--headless", "--script", "rules.txt"}, "rules.txt:1: recorded under other rules"},
+    {{"--headless", "--record", "a.rec", "--record", "b.rec"}, "--record is given twice"},
+    {{"--headless", "--script", "played.txt", "--record", "played.txt"}, "names the file being played"},
+    {{"--headless", "--record", "nodir/a.rec"}, "nodir/a.rec cannot be written: no such directory"},
+    {{"--headless", "--record", "sdir"}, "sdir cannot be written: not a regular file"},
 #if !defined(_WIN32)
-      {{"--headless", "--record", "/dev/full"}, "/dev/full cannot be written: not a regular file"},
-      // Nothing waits for a reader that never comes.
-      {{"--headless", "--record", "fifo"}, "fifo cannot be written: not a regular file"},
+    {{"--headless", "--record", "/dev/full"}, "/dev/full cannot be written: not a regular file"},
+    // Nothing waits for a reader that never comes.
+    {{"--headless", "--record", "fifo"}, "fifo cannot be written: not a regular file"},
 #endif
   };
   for (const Case& c : cases) {
@@ -375,7 +375,8 @@ TEST(HeadlessRun, TwoGamesAtOnceOnOneTableLoseNoEntry) {
         o.dir = dir.path().string();
         o.errFile = dir / ("err" + std::to_string(g) + ".txt");
         codes[g] = test::RunProcess(
-            {QR_EXE, "--headless", "--script", g == 0 ? "k.txt" : "x.txt", "--run-ms", "200000", "--data-dir", data}, o);
+            {QR_EXE, "--headless", "--script", g == 0 ? "k.txt" : "x.txt", "--run-ms", "200000", "--data-dir", data},
+            o);
       });
     }
     for (std::thread& t : games) t.join();

@@ -125,7 +125,8 @@ TEST(Recording, KeyStormsPlayAgainExactly) {
 // skipped; a recording from before the format and rules lines plays as of the present rules.
 TEST(Recording, AHeaderIsTakenWholeOrRefused) {
   std::string error;
-  auto old = ParseRecordingHeader("# quillmarsh-rall recording\n# seed 42\n# file T.dat missing\n0 tap Q\n", "r", error);
+  auto old =
+      ParseRecordingHeader("# quillmarsh-rall recording\n# seed 42\n# file T.dat missing\n0 tap Q\n", "r", error);
   ASSERT_TRUE(old) << error;
   EXPECT_EQ(old->seed, 42u);
   EXPECT_EQ(old->files.at("T.dat").status, LoadedFile::Status::Missing);
@@ -135,8 +136,8 @@ TEST(Recording, AHeaderIsTakenWholeOrRefused) {
   ASSERT_TRUE(bom) << error;
   EXPECT_EQ(bom->seed, 7u);
 
-  auto marked = ParseRecordingHeader("# format 2\n# rules 1\n# seed 1\n# game 5000\n10 tap Q\n6000 file T.dat hex 4142\n",
-                                     "r", error);
+  auto marked = ParseRecordingHeader(
+      "# format 2\n# rules 1\n# seed 1\n# game 5000\n10 tap Q\n6000 file T.dat hex 4142\n", "r", error);
   ASSERT_TRUE(marked) << error;
   EXPECT_EQ(marked->gameStartMs, 5000);
   ASSERT_EQ(marked->loads.size(), 1u);
@@ -204,8 +205,10 @@ TEST(Recording, AReplayEndsWhenItsInputIsSpent) {
   original.seed = 99;
   original.dataDir = played.str();
   // Two coins, a one-player game lost by standing still, and the second coin left.
-  original.script = {{100, ScriptEvent::Action::Tap, 'Q', 0}, {200, ScriptEvent::Action::Tap, 'Q', 0},
-                     {400, ScriptEvent::Action::Tap, '1', 0}, {50000, ScriptEvent::Action::Tap, 'K', 0}};
+  original.script = {{100, ScriptEvent::Action::Tap, 'Q', 0},
+                     {200, ScriptEvent::Action::Tap, 'Q', 0},
+                     {400, ScriptEvent::Action::Tap, '1', 0},
+                     {50000, ScriptEvent::Action::Tap, 'K', 0}};
   const Outcome first = Play(original, 200000);
   std::istringstream text(first.recording);
   std::string error;

@@ -213,7 +213,7 @@ TEST(Options, WrongFlagsAreNamed) {
       {{"--run-ms", "10"}, "--run-ms"},  // headless only
       {{"--script", "a.txt"}, "--script"},
       {{"--headless", "--replay", "r.txt"}, "--replay"},  // window only
-      {{"--headless", "--scale", "2"}, "--scale"},  // window only
+      {{"--headless", "--scale", "2"}, "--scale"},        // window only
       {{"--headless", "--fullscreen"}, "--fullscreen"},
       {{"--scale", "9"}, "--scale"},
       {{"--headless", "--seed", "\x1B[2J\x07"}, "--seed wants a whole number, not '\\x1B[2J\\x07'"},
