@@ -5,19 +5,105 @@
 var QR = (function () {
   const W = 319, H = 239;
   const canvas = document.getElementById('canvas');
-  const ctx2d = canvas.getContext('2d');
-  const picture = ctx2d.createImageData(W, H);
+  const ctx2d = canvas.getContext('2d', { alpha: false });  // the picture is opaque
   const overlay = document.getElementById('overlay');
   const message = document.getElementById('message');
   const recordingLink = document.getElementById('recording');
+  const keys = document.getElementById('keys');
+  const replayLine = document.getElementById('replay');
+  const keptButton = document.getElementById('kept-button');
+  const keptPanel = document.getElementById('kept');
   const stage = document.getElementById('stage');
   const params = new URLSearchParams(location.search);
   // What tests read: the state handed over, the frames painted, the sounds played.
-  const qr = { state: '', recording: '', stoppedAt: false, runsEnded: 0, frames: 0, soundsPlayed: [] };
+  const qr = { state: '', recording: '', stoppedAt: false, runsEnded: 0, frames: 0, soundsPlayed: [], replay: '',
+               replaysEnded: 0 };
+  // The numbers passed to and from the game (src/platform/web/WebHost.cpp names them the same).
+  const WANT_RECORDING = 1, WANT_STATE = 2, WANT_STATS = 4, WANT_REPLAY = 8;  // QR.wants(), bits
+  const LOAD_MISSING = -1, LOAD_UNREADABLE = -2;  // QR.loadSize(), besides an item's length
+  const SAVE_OK = 0, SAVE_FULL = 1, SAVE_REFUSED = 2, SAVE_NO_STORAGE = 3;  // QR.save()
+
+  // ---- The game's waits. A browser stretches a timer set from another timer's task to 4 ms
+  // once they nest five deep, and the game's waits would all nest: each resumes the game from a
+  // task of its own (a message), so every timer it sets is a first one.
+  const tasks = new MessageChannel();
+  const taskQueue = [];
+  tasks.port1.onmessage = function () {
+    handedOver();
+    taskQueue.shift()();
+  };
+  function soon(fn) {
+    taskQueue.push(fn);
+    tasks.port2.postMessage(0);
+  }
+  let inTimer = false;
+  function timeout(fn, ms) {
+    return setTimeout(function () {
+      handedOver();
+      inTimer = true;
+      try { fn(); } finally { inTimer = false; }
+    }, ms);
+  }
+  // The game's sleep: it goes on when the clock reads `until` (never before), from a task of its
+  // own; `until` null only lets the page have its turn. Input (QR.wake) moves `until` to
+  // `earliest` (the game then takes it at the same game time, only sooner) and, once that is
+  // past, makes the game go on at once, even when its task is queued already: after input a
+  // browser may hold messages and timers back until its next frame.
+  let wakeGame = null;
+  function sleep(until, earliest) {
+    return new Promise(function (done) {
+      let timer = 0, gone = false;
+      const goOn = function () {
+        if (gone) return;
+        gone = true;
+        clearTimeout(timer);
+        if (wakeGame === wake) wakeGame = null;
+        done();
+      };
+      const check = function () {
+        clearTimeout(timer);
+        const left = until === null ? 0 : until - performance.now();
+        if (left > 0) {
+          timer = timeout(check, Math.ceil(left));
+        } else {
+          soon(goOn);
+        }
+      };
+      const wake = function () {
+        if (until !== null && earliest < until) until = earliest;
+        if (!inTimer && (until === null || performance.now() >= until)) {
+          goOn();
+        } else {
+          check();  // (the pads' timer: from a task of its own)
+        }
+      };
+      wakeGame = wake;
+      check();
+    });
+  }
+  // Until the clock reads due, or earliest once input comes (or waits already).
+  qr.wait = function (due, earliest, inputWaiting) { return sleep(inputWaiting ? earliest : due, earliest); };
+  // Lets the page have its turn.
+  qr.yield = function () { return sleep(null, null); };
+  qr.wake = function () { if (wakeGame) wakeGame(); };
+  // A timer for the game pads: fn every ms milliseconds; none when fn is null.
+  let padLoop = 0, padLoops = 0;  // the number of the loop that runs (0: none), and of the last
+  qr.padTimer = function (fn, ms) {
+    const loop = fn ? ++padLoops : 0;
+    padLoop = loop;
+    if (!fn) return;
+    const tick = function () {
+      if (padLoop !== loop) return;
+      fn();
+      soon(function () { if (padLoop === loop) timeout(tick, ms); });
+    };
+    timeout(tick, ms);
+  };
 
   // ---- The picture: painted at the next animation frame after the game showed a new one.
   let frame = null;
   let painting = false;
+  let replayMessage = false;  // the message line holds what a replay said
   let answering = [];  // when the input happened that the frame waiting to be painted answers
   const latencies = [];  // ms from a key's or a pad's event to the painting of its answer
   function answered(stamps) {
@@ -25,19 +111,40 @@ var QR = (function () {
     for (const t of stamps) latencies.push(now - t);
     if (latencies.length > 200000) latencies.splice(0, 100000);
   }
+  // A browser renders a frame in one task: the animation frame callbacks, then style, layout,
+  // paint and the hand-over to the compositor. The first task after it marks when the frame was
+  // handed over: the message queued from the callback, or whatever comes sooner (after a key a
+  // browser may hold messages and timers back until its next frame, keys never).
+  let rendered = null;  // the stamps that the frame last rendered answers, until then
+  function handedOver() {
+    if (!rendered) return;
+    const stamps = rendered;
+    rendered = null;
+    answered(stamps);
+  }
+  ['keydown', 'keyup', 'mousedown', 'pointerdown'].forEach(function (type) {
+    addEventListener(type, handedOver, true);
+  });
   function paint() {
+    handedOver();
     painting = false;
-    if (frame) {
-      picture.data.set(frame);
-      ctx2d.putImageData(picture, 0, 0);
+    if (frame && changedBottom > changedTop) {
+      const rgba = new ImageData(new Uint8ClampedArray(frame.buffer, frame.byteOffset, frame.length), W, H);
+      ctx2d.putImageData(rgba, 0, 0, 0, changedTop, W, changedBottom - changedTop);
+      changedTop = H;
+      changedBottom = 0;
       qr.frames++;
     }
-    answered(answering);
+    if (answering.length > 0) {
+      rendered = answering;
+      soon(handedOver);
+    }
     answering = [];
   }
   // The game took input and drew its next frame: a frame waiting to be painted answers it, and
   // if none waits the picture on the page already does.
   qr.answers = function (stamps) {
+    handedOver();
     if (painting) {
       for (const t of stamps) answering.push(t);
     } else {
@@ -54,14 +161,22 @@ var QR = (function () {
       out.p99.toFixed(1) + ' ms, maximum ' + out.max.toFixed(1) + ' ms';
     return out;
   };
-  qr.frame = function (view) {
+  // The game's picture, as RGBA in its memory; the rows from top to bottom changed.
+  let changedTop = H, changedBottom = 0;
+  qr.frame = function (view, top, bottom) {
     frame = view;
+    changedTop = Math.min(changedTop, top);
+    changedBottom = Math.max(changedBottom, bottom);
     if (!painting) {
       painting = true;
       requestAnimationFrame(paint);
     }
   };
-  qr.show = function () { overlay.style.display = 'none'; };
+  qr.show = function () {
+    overlay.style.display = 'none';
+    if (replayMessage && !qr.replay) qr.fail('');  // what a replay said ends with it
+    replayMessage = false;
+  };
   qr.caption = function (text) { document.title = text; };
 
   // The largest whole number of device pixels per unit that fits the window, with the line of
@@ -113,6 +228,11 @@ var QR = (function () {
   qr.wantRecording = false;
   qr.wantState = false;  // a test asks for the game state
   qr.wantStats = false;  // a measurement asks for the loops' cadence
+  qr.replayWanted = '';  // the kept game to watch next ("replays/2p-1.txt")
+  qr.wants = function () {
+    return (qr.wantRecording ? WANT_RECORDING : 0) | (qr.wantState ? WANT_STATE : 0) |
+           (qr.wantStats ? WANT_STATS : 0) | (qr.replayWanted ? WANT_REPLAY : 0);
+  };
   recordingLink.addEventListener('mousedown', function (e) { e.preventDefault(); });
   recordingLink.addEventListener('click', function (e) {
     e.preventDefault();
@@ -157,7 +277,8 @@ var QR = (function () {
   function unlock() { if (audio && audio.state === 'suspended') audio.resume().catch(function () {}); }
   ['keydown', 'mousedown', 'touchend'].forEach(function (type) { addEventListener(type, unlock, true); });
 
-  // ---- Storage: each file of the game is one item of local storage, a byte a character.
+  // ---- Storage: each file of the game is one item of local storage, a byte a character. Every
+  // load reads the item afresh: another page of the site may have saved it meanwhile.
   const prefix = 'quillmarsh-rall/';
   let storage = null;
   try {
@@ -166,35 +287,199 @@ var QR = (function () {
   } catch (e) {
     storage = null;
   }
-  qr.storageOk = function () { return storage !== null; };
-  let loaded = { name: null, value: null };
+  qr.storageError = '';  // why the last load or save failed
+  function reason(e) { return e && e.name ? e.name + (e.message ? ': ' + e.message : '') : String(e); }
+  qr.filesLocation = function () { return storage ? 'local storage item ' + prefix : ''; };
+  // An item's text, or null when there is none (or no storage); throws when the browser refuses.
+  function read(name) { return storage ? storage.getItem(prefix + name) : null; }
+  // The bytes the game sees of a text: characters above U+00FF keep only their low byte.
+  function bytesOf(text, out) {
+    for (let i = 0; i < out.length && i < text.length; i++) out[i] = text.charCodeAt(i) & 0xff;
+    return out;
+  }
+  function textOf(bytes) {
+    let text = '';
+    for (let i = 0; i < bytes.length; i += 8192) text += String.fromCharCode.apply(null, bytes.subarray(i, i + 8192));
+    return text;
+  }
+  // The item read by loadSize, until loadCopy takes it.
+  let loaded = null;
   qr.loadSize = function (name) {
-    if (!storage) return -1;
+    loaded = null;
+    let value;
     try {
-      loaded = { name: name, value: storage.getItem(prefix + name) };
+      value = read(name);
     } catch (e) {
-      return -2;
+      qr.storageError = reason(e);
+      return LOAD_UNREADABLE;
     }
-    return loaded.value === null ? -1 : loaded.value.length;
+    if (value === null) return LOAD_MISSING;
+    loaded = { name: name, value: value };
+    return value.length;
   };
   qr.loadCopy = function (name, out) {
-    const value = loaded.name === name && loaded.value !== null ? loaded.value : '';
-    for (let i = 0; i < out.length && i < value.length; i++) out[i] = value.charCodeAt(i) & 0xff;
+    out.fill(0);
+    if (loaded && loaded.name === name) bytesOf(loaded.value, out);
+    loaded = null;
   };
   qr.save = function (name, bytes) {
-    if (!storage) return 2;
-    let value = '';
-    for (let i = 0; i < bytes.length; i += 8192) value += String.fromCharCode.apply(null, bytes.subarray(i, i + 8192));
+    if (!storage) return SAVE_NO_STORAGE;
+    let value = textOf(bytes);
     try {
+      // The copy NAME.bad that the game keeps of an item without a valid table keeps the item
+      // whole: the game saw only the low bytes of characters above U+00FF.
+      if (/\.bad$/.test(name)) {
+        const whole = read(name.slice(0, -4));
+        if (whole !== null && whole !== value && whole.length === value.length &&
+            textOf(bytesOf(whole, new Uint8Array(whole.length))) === value) {
+          value = whole;
+        }
+      }
       storage.setItem(prefix + name, value);
-      return 0;
     } catch (e) {
-      return e && e.name === 'QuotaExceededError' ? 1 : 2;
+      qr.storageError = reason(e);
+      const full = e && (e.name === 'QuotaExceededError' || e.name === 'NS_ERROR_DOM_QUOTA_REACHED' || e.code === 22);
+      return full ? SAVE_FULL : SAVE_REFUSED;
     }
+    keptChanged();
+    return SAVE_OK;
   };
   qr.remove = function (name) {
     try { if (storage) storage.removeItem(prefix + name); } catch (e) { /* nothing to keep */ }
+    keptChanged();
   };
+
+  // ---- Kept games: the recording of each table entry (replays/1p-3.txt for entry 3 of the
+  // one-player table), listed with its entry; each can be watched on the page or downloaded.
+  // Both tables as the game reads them (qr_kept_tables in src/platform/web/WebMain.cpp hands them
+  // to QR.tablesText): one line an entry, "PLAYERS PLACE SCORE OTHER" and the three initials.
+  // Null before the game has loaded, or when the item holds no valid table.
+  qr.tablesText = '';
+  function readTables() {
+    if (typeof Module === 'undefined' || typeof Module._qr_kept_tables !== 'function') return null;
+    qr.tablesText = '';
+    Module._qr_kept_tables();
+    const text = qr.tablesText;
+    if (text === '') return null;
+    const tables = { 1: [], 2: [] };
+    for (const line of text.split('\n')) {
+      const m = /^([12]) ([1-5]) (\d+) (\d+) (.{3})$/.exec(line);
+      if (m) tables[m[1]][Number(m[2]) - 1] = { initials: m[5], score: Number(m[3]), other: Number(m[4]) };
+    }
+    return tables;
+  }
+  // The kept games, one-player table first, each with its entry (null without a valid table).
+  qr.keptGames = function () {
+    const names = new Set();
+    try {
+      for (let i = 0; storage && i < storage.length; i++) names.add(storage.key(i));
+    } catch (e) {
+      return [];
+    }
+    const tables = readTables();
+    const games = [];
+    for (const players of [1, 2]) {
+      for (let place = 1; place <= 5; place++) {
+        const name = 'replays/' + players + 'p-' + place + '.txt';
+        if (!names.has(prefix + name)) continue;
+        games.push({ name: name, players: players, place: place, entry: tables ? tables[players][place - 1] : null });
+      }
+    }
+    return games;
+  };
+  function button(text, action) {
+    const b = document.createElement('button');
+    b.type = 'button';
+    b.tabIndex = -1;
+    b.textContent = text;
+    b.addEventListener('mousedown', function (e) { e.preventDefault(); });  // keeps the focus
+    b.addEventListener('click', function () { action(); canvas.focus(); });
+    return b;
+  }
+  function cell(row, text, className) {
+    const td = row.insertCell();
+    if (typeof text === 'string') td.textContent = text; else td.appendChild(text);
+    if (className) td.className = className;
+    return td;
+  }
+  function describe(game) {
+    const e = game.entry;
+    const score = !e ? '?' : game.players === 1 ? String(e.score) : e.score + '\u2013' + e.other;
+    return { initials: e ? e.initials : '???', score: score };
+  }
+  function showKept() {
+    const games = qr.keptGames();
+    keptButton.hidden = games.length === 0;
+    if (games.length === 0) keptPanel.hidden = true;
+    const list = document.getElementById('kept-list');
+    list.textContent = '';
+    for (const players of [1, 2]) {
+      const mine = games.filter(function (g) { return g.players === players; });
+      if (mine.length === 0) continue;
+      const head = list.insertRow();
+      cell(head, players === 1 ? 'One player' : 'Two players', 'table').colSpan = 5;
+      for (const game of mine) {
+        const row = list.insertRow();
+        const d = describe(game);
+        row.dataset.name = game.name;
+        cell(row, game.place + '.', 'place');
+        cell(row, d.initials, 'initials');
+        cell(row, d.score, 'score');
+        cell(row, button('Watch', function () { qr.watch(game.name); }));
+        cell(row, button('Download', function () { qr.downloadKept(game.name); }));
+      }
+    }
+  }
+  function keptChanged() { showKept(); }
+  // Another page of the site saved: the list follows.
+  addEventListener('storage', function (e) {
+    if (e.key === null || e.key.startsWith(prefix)) showKept();
+  });
+  keptButton.addEventListener('mousedown', function (e) { e.preventDefault(); });
+  keptButton.addEventListener('click', function () {
+    if (keptPanel.hidden) showKept();
+    keptPanel.hidden = !keptPanel.hidden;
+    canvas.focus();
+  });
+  document.getElementById('kept-close').addEventListener('mousedown', function (e) { e.preventDefault(); });
+  document.getElementById('kept-close').addEventListener('click', function () {
+    keptPanel.hidden = true;
+    canvas.focus();
+  });
+  // Plays a kept game on the page: the run that goes on ends, and the replay takes its place.
+  qr.watch = function (name) {
+    if (!/^replays\/[12]p-[1-5]\.txt$/.test(name)) return;
+    keptPanel.hidden = true;
+    qr.replayWanted = name;
+  };
+  qr.replayTaken = function () { qr.replayWanted = ''; };
+  qr.downloadKept = function (name) {
+    let text = null;
+    try { text = read(name); } catch (e) { qr.storageError = reason(e); }
+    if (text === null) {
+      qr.tell('cannot download ' + name + ': ' + (qr.storageError || 'it is no longer kept'));
+      showKept();
+      return;
+    }
+    download(new Blob([bytesOf(text, new Uint8Array(text.length))], { type: 'text/plain' }),
+      'quillmarsh-rall-' + name.replace(/^replays\//, ''));
+  };
+  // While a kept game plays, the line of keys says so.
+  qr.replaying = function (name) {
+    qr.replay = name;
+    if (name) {
+      const game = qr.keptGames().find(function (g) { return g.name === name; });
+      const d = game ? describe(game) : null;
+      replayLine.textContent = 'Replay' + (game ? ' of ' + (game.players === 1 ? 'one-player' : 'two-player') +
+        ' place ' + game.place + ', ' + d.initials + ' ' + d.score : '') + ' \u00b7 Esc leaves';
+    } else {
+      qr.replaysEnded++;
+    }
+    replayLine.hidden = !name;
+    keys.hidden = !!name;
+  };
+  if (params.get('watch')) qr.watch(params.get('watch'));
+  showKept();
 
   // ---- The run: its end, and a halt at a game time (tests).
   qr.param = function (name) { return params.get(name) || ''; };
@@ -202,18 +487,28 @@ var QR = (function () {
     paint();
     qr.stoppedAt = true;
   };
-  qr.ended = function (recording) {
+  qr.resume = function () { qr.stoppedAt = false; };
+  // The recording link downloads the run that ended, when it took any input.
+  qr.ended = function (recording, hadInput) {
     qr.recording = recording;
     qr.runsEnded++;
-    qr.recordingOn(true);
+    qr.recordingOn(hadInput);
     paint();
-    overlay.style.display = 'flex';
   };
+  qr.pressAnyKey = function () { overlay.style.display = 'flex'; };
 
   // ---- Messages: one line on the page.
   qr.fail = function (text) {
     message.textContent = text;
     fit();
+  };
+  // The game's sentences ("cannot save the high scores to ...: ...") as one sentence.
+  qr.tell = function (text) {
+    console.log(text);
+    replayMessage = qr.replay !== '';
+    text = text.trim();
+    if (text === '') return;
+    qr.fail(text.charAt(0).toUpperCase() + text.slice(1) + (/[.!?]$/.test(text) ? '' : '.'));
   };
 
   if (!storage) qr.fail('This browser blocks storage for this page: the high scores will not be kept.');
@@ -222,6 +517,7 @@ var QR = (function () {
   } else {
     window.Module = {
       onAbort: function (what) { qr.fail('The game stopped: ' + what); },
+      onRuntimeInitialized: function () { showKept(); },  // the list's entries come from the game
       print: function (text) { console.log(text); },
       printErr: function (text) { console.warn(text); },
     };

@@ -4,9 +4,6 @@ namespace qr {
 
 namespace {
 
-// Far more than a table: a larger file is not read (and so never replaced).
-constexpr std::size_t kReadLimit = 65536;
-
 // The first entry of a table that score beats, or 0: the rule by which a game's score enters.
 template <typename Table>
 std::int16_t EntryBeaten(const Table& table, std::int16_t score) {
@@ -44,7 +41,7 @@ bool frmRallex::GetHighScores() {
   hiScoreFile = dir + kHiScoreFileName;
   // Asked even when the game keeps no files: a recording played again brings the file as the
   // game found it.
-  LoadedFile file = machine_.LoadFile(kHiScoreFileName, kReadLimit);
+  LoadedFile file = machine_.LoadFile(kHiScoreFileName, kHiScoreReadLimit);
   hiScoreFileFound = file.status == LoadedFile::Status::Ok;
   hiScoreFileBytes = file.bytes;
   if (file.status == LoadedFile::Status::Missing) return false;
@@ -101,7 +98,7 @@ void frmRallex::KeepNewEntry(std::int16_t entry) {
   FilesHold hold(machine_);
   // Read again even when the game keeps no files, as at start-up: a recording played again
   // brings what the recorded game found.
-  const LoadedFile now = machine_.LoadFile(kHiScoreFileName, kReadLimit);
+  const LoadedFile now = machine_.LoadFile(kHiScoreFileName, kHiScoreReadLimit);
   if (now.status == LoadedFile::Status::Unreadable) {
     machine_.Tell("cannot read the high scores again from " + hiScoreFile + " (" + now.reason +
                   "); the new entry is not saved");

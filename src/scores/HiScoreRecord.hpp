@@ -26,6 +26,9 @@ using HiScoreTable2P = std::array<HiScore2P, 6>;
 // The file's name, in the data directory.
 inline constexpr const char* kHiScoreFileName = "QuillmarshRall.dat";
 
+// Far more than a table: a larger file is not read (and so never replaced).
+inline constexpr std::size_t kHiScoreReadLimit = 65536;
+
 // The record is five blocks of 24 characters, 120 in all.
 inline constexpr std::size_t kHiScoreRecordLength = 120;
 

@@ -6,7 +6,8 @@
 // With --latency, presses the paddles PRESSES times (default 1000) at random moments instead:
 // player 1 with A on the keyboard and, every fourth press, with a (fake) pad's stick, player 2
 // with Up; each held 20-60 ms. Prints the input latency the page measured: from each event's time
-// stamp to the painting of the first frame the game drew after it took the event.
+// stamp to the end of the browser's rendering of the first frame the game drew after it took the
+// event, when the frame goes to the compositor.
 //   node web/tests/measure.mjs SITE_DIR --latency [PRESSES]
 import fs from 'node:fs';
 import http from 'node:http';

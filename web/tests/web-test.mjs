@@ -1,8 +1,10 @@
 // The web page in a real browser (headless Chromium): its pictures and state equal the headless
 // twin's for the same seed and script; keys drive a game with sound; the high scores outlive a
 // reload; losing the focus ends the run and a key starts the next; a game played on the page
-// replays natively.
+// replays natively; storage failures are said on the page; two pages share the tables; the kept
+// games are listed, play again on the page and download.
 //   node web-test.mjs SITE_DIR NATIVE_EXE
+// QR_WEB_TESTS=WORDS runs only the cases whose names hold WORDS.
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
@@ -39,6 +41,7 @@ const browser = await puppeteer.launch({
 
 let passed = 0, failed = 0;
 async function check(name, fn) {
+  if (process.env.QR_WEB_TESTS && !name.includes(process.env.QR_WEB_TESTS)) return;
   try {
     await fn();
     passed++;
@@ -74,6 +77,20 @@ async function state(page) {
   await page.waitForFunction('!QR.wantState', { timeout: 5000 });
   return JSON.parse(await page.evaluate('QR.state'));
 }
+// The one text file that clicking selector downloads, as bytes.
+async function downloadFrom(page, selector) {
+  const downloads = path.join(tmp, 'downloads');
+  await (await page.createCDPSession()).send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
+  await page.click(selector);
+  const done = () => (fs.existsSync(downloads) ? fs.readdirSync(downloads).filter((f) => f.endsWith('.txt')) : []);
+  for (let i = 0; i < 50 && done().length === 0; i++) await sleep(100);
+  expect(done().length === 1, `${selector} downloaded nothing`);
+  const file = path.join(downloads, done()[0]);
+  const bytes = fs.readFileSync(file);
+  fs.rmSync(file);
+  return { name: path.basename(file), bytes };
+}
+const shown = (page, selector) => page.$eval(selector, (e) => e.offsetParent !== null);
 async function canvasPixels(page) {
   return Buffer.from(await page.evaluate(() => {
     const data = document.getElementById('canvas').getContext('2d').getImageData(0, 0, 319, 239).data;
@@ -279,23 +296,15 @@ await check('losing the focus ends the run; a key starts the next, with the tabl
 
 await check('a game played on the page, downloaded as a recording, replays natively to the same state', async () => {
   const page = await open();
-  const downloads = path.join(tmp, 'downloads');
-  await (await page.createCDPSession()).send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
-  const download = async () => {  // the one text file the link downloads
-    await page.click('#recording');
-    const done = () => (fs.existsSync(downloads) ? fs.readdirSync(downloads).filter((f) => f.endsWith('.txt')) : []);
-    for (let i = 0; i < 50 && done().length === 0; i++) await sleep(100);
-    expect(done().length === 1, 'the link downloaded nothing');
-    const file = path.join(downloads, done()[0]);
-    const text = fs.readFileSync(file, 'utf8');
-    fs.rmSync(file);
-    return text;
-  };
+  const download = async () => (await downloadFrom(page, '#recording')).bytes.toString('latin1');
+  await sleep(500);
+  expect(!await shown(page, '#recording'), 'the recording link shows before any input');
   for (const [key, ms] of [['KeyQ', 300], ['KeyQ', 300], ['Digit2', 2500], ['ArrowUp', 600], ['KeyZ', 900]]) {
     await page.keyboard.down(key);
     await sleep(ms);
     await page.keyboard.up(key);
   }
+  expect(await shown(page, '#recording'), 'no recording link once the game took input');
   const sofar = await download();
   await page.keyboard.press('KeyA');
   await page.evaluate('window.dispatchEvent(new Event("blur"))');
@@ -328,6 +337,178 @@ await check('without storage or game pads the game plays and says so; without We
     expect(await page.evaluate('QR.frames > 0') === running, `the game ${running ? 'did not run' : 'ran'}`);
     await page.close();
   }
+});
+
+// ---- Storage, two pages and the kept games. Each case starts and ends with empty storage.
+const TABLE = 'quillmarsh-rall/QuillmarshRall.dat';
+const won = `${coinsAndTwo}2100 down Up\n41000 tap A\n41100 tap B\n41200 tap C\n41300 tap Enter\n`;  // seed 1: ABC 6-2
+const wonAs = (initials) => won.replace(/tap A\n(\d+) tap B\n(\d+) tap C/,
+  `tap ${initials[0]}\n$1 tap ${initials[1]}\n$2 tap ${initials[2]}`);
+const wonQuery = (script = won) => `?seed=1&fast=1&stop-ms=45000&script=${encodeURIComponent(script)}`;
+const items = (page) => page.evaluate(() => Object.fromEntries(Object.keys(localStorage)
+  .filter((k) => !k.startsWith('filler/')).map((k) => [k, localStorage.getItem(k)])));
+const messageLine = (page) => page.evaluate('document.getElementById("message").textContent');
+// Fills the site's storage until not even one more character fits.
+async function fillStorage(page) {
+  await page.evaluate(() => {
+    let n = 0;
+    for (let size = 1 << 23; size >= 1; size >>= 1) {
+      for (;;) {
+        try { localStorage.setItem(`filler/${n}`, 'x'.repeat(size)); n++; } catch (e) { break; }
+      }
+    }
+  });
+}
+// A page of the site whose storage setup(page) prepares, from empty.
+async function withStorage(setup) {
+  const page = await open();
+  await page.evaluate('localStorage.clear()');
+  await setup(page);
+  return page;
+}
+async function playWon(page, script = won) {
+  await page.goto(origin + wonQuery(script));
+  await page.waitForFunction('QR.stoppedAt', { timeout: 60000 });
+}
+
+await check('storage failures are said in one sentence on the message line, and lose nothing', async () => {
+  // Full before any table: the won entry cannot be stored.
+  let page = await withStorage(fillStorage);
+  await playWon(page);
+  let line = await messageLine(page);
+  expect(line === 'Cannot save the high scores to local storage item quillmarsh-rall/QuillmarshRall.dat: ' +
+    'the browser\'s storage for this site is full.', `full storage, no table: "${line}"`);
+  expect(Object.keys(await items(page)).length === 0, 'something was stored in a full storage');
+  // A table item far too long to be a table: said at once, and never replaced.
+  await page.evaluate('localStorage.clear()');
+  const huge = '#'.repeat(100000);
+  await page.evaluate((t, v) => localStorage.setItem(t, v), TABLE, huge);
+  await playWon(page);
+  line = await messageLine(page);
+  expect(line.startsWith('Cannot read the high scores from local storage item quillmarsh-rall/QuillmarshRall.dat ' +
+    '(it holds 100000 characters, more than the 65536 the game reads)') && line.endsWith('.'),
+    `huge table item: "${line}"`);
+  let after = await items(page);
+  expect(after[TABLE] === huge && Object.keys(after).length === 1, 'the huge table item was replaced, or more was stored');
+  // A table, then a full storage: the table still takes the entry, the recording does not fit.
+  await page.evaluate('localStorage.clear()');
+  await playWon(page);
+  const table = (await items(page))[TABLE];
+  await page.evaluate('localStorage.clear()');
+  await page.evaluate((t, v) => localStorage.setItem(t, v), TABLE, table);
+  await fillStorage(page);
+  await playWon(page, wonAs('XYZ'));
+  line = await messageLine(page);
+  expect(line === 'Cannot keep the recording of the game in local storage item quillmarsh-rall/replays/2p-2.txt: ' +
+    'the browser\'s storage for this site is full.', `full storage after the table: "${line}"`);
+  after = await items(page);
+  expect(after[TABLE].length === 122 && after[TABLE] !== table && Object.keys(after).length === 1 &&
+    JSON.parse(await page.evaluate('QR.state')).hiScores2P[1].initials === 'XYZ',
+    'the entry is not in the table, or a recording was kept');
+  await page.evaluate('localStorage.clear()');
+  await page.close();
+});
+
+await check('a table item that holds no table is kept whole as .bad, characters above U+00FF too', async () => {
+  const broken = 'Quillmarsh \u0141\u00f3d\u017a \u2603 ' + '\u0100'.repeat(20) + '\r\n';
+  const page = await withStorage((p) => p.evaluate((t, v) => localStorage.setItem(t, v), TABLE, broken));
+  await playWon(page);
+  const after = await items(page);
+  expect(after[`${TABLE}.bad`] === broken, `the .bad copy is ${JSON.stringify(after[`${TABLE}.bad`])}`);
+  expect(after[TABLE].length === 122 && after['quillmarsh-rall/replays/2p-1.txt'], 'the entry was not saved');
+  const line = await messageLine(page);
+  expect(line.includes('QuillmarshRall.dat.bad'), `the line does not say where the old item went: "${line}"`);
+  await page.evaluate('localStorage.clear()');
+  await page.close();
+});
+
+await check('two pages: each save goes into the table as it stands, and the other page\'s list follows', async () => {
+  const watcher = await withStorage(async () => {});
+  expect(!await shown(watcher, '#kept-button'), 'a list of kept games without any');
+  // The second game reads the tables as it starts, and halts there while the first plays and
+  // saves (it keeps the focus meanwhile, as a page in another window would).
+  const second = await browser.newPage();
+  await (await second.createCDPSession()).send('Emulation.setFocusEmulationEnabled', { enabled: true });
+  await second.goto(origin + wonQuery(wonAs('XYZ')).replace('stop-ms=45000', 'stop-ms=500'));
+  await second.waitForFunction('QR.stoppedAt', { timeout: 20000 });
+  const first = await browser.newPage();
+  await playWon(first);
+  await watcher.waitForFunction('!document.getElementById("kept-button").hidden', { timeout: 3000 });
+  await second.evaluate('QR.resume()');
+  for (const end = Date.now() + 60000; (await state(second)).timeMs < 45000;) {
+    expect(Date.now() < end, 'the second game did not get to its end');
+  }
+  const hi = (await state(second)).hiScores2P;
+  expect(hi[0].initials === 'ABC' && hi[1].initials === 'XYZ', `the second game's table: ${JSON.stringify(hi)}`);
+  await watcher.bringToFront();
+  await watcher.click('#kept-button');
+  const rows = await watcher.$$eval('#kept-list tr[data-name]', (trs) => trs.map((tr) => tr.textContent));
+  expect(rows.length === 2 && rows[0].startsWith('1.ABC6\u20132') && rows[1].startsWith('2.XYZ6\u20132'),
+    `the list: ${JSON.stringify(rows)}`);
+  await watcher.evaluate('localStorage.clear()');
+  for (const page of [watcher, first, second]) await page.close();
+});
+
+await check('a kept game plays on the page as natively, says "Replay", never writes the storage, downloads whole', async () => {
+  const page = await withStorage(async () => {});
+  await playWon(page);
+  const kept = (await items(page))['quillmarsh-rall/replays/2p-1.txt'];
+  expect(/^# game \d+$/m.test(kept), 'the kept recording has no "# game" line');
+  const keptFile = path.join(tmp, 'kept.txt');
+  fs.writeFileSync(keptFile, Buffer.from(kept, 'latin1'));
+  // Halted at a game time, the replay shows what the headless twin shows for the recording.
+  const twin = (runMs) => {
+    const state = path.join(tmp, 'kept.json'), png = path.join(tmp, 'kept.png');
+    execFileSync(exe, ['--headless', '--script', keptFile, '--run-ms', String(runMs), '--screenshot', png,
+      '--state', state]);
+    return { rgb: readPng(png), state: fs.readFileSync(state, 'utf8') };
+  };
+  await page.goto(`${origin}?watch=replays/2p-1.txt&fast=1&stop-ms=30000`);
+  await page.waitForFunction('QR.stoppedAt', { timeout: 30000 });
+  const at30 = twin(30000);
+  samePicture(await canvasPixels(page), at30.rgb, 'replay at 30 s');
+  expect(await page.evaluate('QR.state') === at30.state, 'the replay\'s state differs from the twin\'s');
+  const says = await page.evaluate('document.getElementById("replay").textContent');
+  expect(says.startsWith('Replay of two-player place 1, ABC 6\u20132'), `the page says "${says}", not "Replay"`);
+  // Played to its end: it says so, and the storage is as it was.
+  const before = await items(page);
+  await page.goto(`${origin}?watch=replays/2p-1.txt&fast=1`);
+  await page.waitForFunction('QR.replaysEnded === 1', { timeout: 60000 });
+  expect(await messageLine(page) === 'The replay has ended.', `at the end: "${await messageLine(page)}"`);
+  expect(JSON.stringify(await items(page)) === JSON.stringify(before), 'the replay wrote the storage');
+  expect(!await shown(page, '#replay') && await shown(page, '#keys'), 'the page still says "Replay"');
+  // From the list, in real time: what comes before the game runs at full speed up to two seconds
+  // before it; Esc leaves.
+  const late = kept.replace(/^(\d+) /gm, (_, ms) => `${Number(ms) + 100000} `)
+    .replace(/^# game (\d+)$/m, (_, ms) => `# game ${Number(ms) + 100000}`);
+  await page.evaluate((v) => localStorage.setItem('quillmarsh-rall/replays/2p-2.txt', v), late);
+  await page.goto(origin);
+  await page.waitForFunction('QR.frames > 0');
+  await page.click('#kept-button');
+  const rows = await page.$$eval('#kept-list tr[data-name]', (trs) => trs.map((tr) => tr.dataset.name));
+  expect(JSON.stringify(rows) === '["replays/2p-1.txt","replays/2p-2.txt"]', `the list: ${JSON.stringify(rows)}`);
+  const gameAt = Number(/^# game (\d+)$/m.exec(late)[1]);
+  await page.click('#kept-list tr[data-name="replays/2p-2.txt"] button');
+  const start = Date.now();
+  let s1 = await state(page);
+  while (s1.timeMs < gameAt - 2000 && Date.now() - start < 20000) s1 = await state(page);
+  await sleep(1000);
+  const s2 = await state(page);
+  expect(s1.timeMs >= gameAt - 2000 && s1.timeMs < gameAt + 3000,
+    `the replay is at ${s1.timeMs} ms, the game begins at ${gameAt}`);
+  expect(s2.timeMs - s1.timeMs > 700 && s2.timeMs - s1.timeMs < 1400, `${s2.timeMs - s1.timeMs} ms of game in a second`);
+  await page.keyboard.press('Escape');
+  await page.waitForFunction(
+    'QR.replaysEnded === 1 && getComputedStyle(document.getElementById("overlay")).display === "flex"', { timeout: 3000 });
+  // Each kept game downloads byte for byte.
+  await page.click('#kept-button');
+  const got = await downloadFrom(page, '#kept-list tr[data-name="replays/2p-1.txt"] td:last-child button');
+  expect(got.name === 'quillmarsh-rall-2p-1.txt' && got.bytes.equals(Buffer.from(kept, 'latin1')),
+    `the download ${got.name} is not the kept game`);
+  expect(JSON.stringify(await items(page)) === JSON.stringify({ ...before, 'quillmarsh-rall/replays/2p-2.txt': late }),
+    'watching wrote the storage');
+  await page.evaluate('localStorage.clear()');
+  await page.close();
 });
 
 await browser.close();

@@ -15,34 +15,44 @@
 
 // The page's side of the host: web/rall.js defines the object QR that these call.
 // clang-format off
-EM_JS(void, qr_frame, (const std::uint8_t* rgba, int size), { QR.frame(HEAPU8.subarray(rgba, rgba + size)); });
+// The picture's rows from top to bottom (not included) changed.
+EM_JS(void, qr_frame, (const std::uint8_t* rgba, int size, int top, int bottom), { QR.frame(HEAPU8.subarray(rgba, rgba + size), top, bottom); });
 EM_JS(void, qr_show, (), { QR.show(); });
 EM_JS(void, qr_caption, (const char* text), { QR.caption(UTF8ToString(text)); });
 EM_JS(void, qr_play, (const char* name), { QR.play(UTF8ToString(name)); });
 EM_JS(int, qr_load_size, (const char* name), { return QR.loadSize(UTF8ToString(name)); });
 EM_JS(void, qr_load_copy, (const char* name, char* out, int size), { QR.loadCopy(UTF8ToString(name), HEAPU8.subarray(out, out + size)); });
 EM_JS(int, qr_save, (const char* name, const char* bytes, int size), { return QR.save(UTF8ToString(name), HEAPU8.subarray(bytes, bytes + size)); });
+EM_JS(void, qr_storage_error, (char* out, int size), { stringToUTF8(QR.storageError, out, size); });
 EM_JS(void, qr_remove, (const char* name), { QR.remove(UTF8ToString(name)); });
-EM_JS(int, qr_storage_ok, (), { return QR.storageOk() ? 1 : 0; });
+EM_JS(int, qr_files_location_size, (), { return lengthBytesUTF8(QR.filesLocation()); });
+EM_JS(void, qr_files_location_copy, (char* out, int size), { stringToUTF8(QR.filesLocation(), out, size + 1); });
 EM_JS(void, qr_stopped, (), { QR.stopped(); });
+EM_JS(int, qr_resumed, (), { return QR.stoppedAt ? 0 : 1; });
 EM_JS(void, qr_fullscreen, (), { QR.toggleFullscreen(); });
 EM_JS(void, qr_screenshot, (), { QR.screenshot(); });
-EM_JS(int, qr_wants, (), { return (QR.wantRecording ? 1 : 0) | (QR.wantState ? 2 : 0) | (QR.wantStats ? 4 : 0); });
+EM_JS(int, qr_wants, (), { return QR.wants(); });
 EM_JS(void, qr_take_stats, (const char* text), { QR.wantStats = false; QR.stats = UTF8ToString(text); });
 EM_JS(void, qr_take_recording, (const char* text), { QR.takeRecording(UTF8ToString(text)); });
 EM_JS(void, qr_take_state, (const char* json), { QR.wantState = false; QR.state = UTF8ToString(json); });
+EM_JS(int, qr_replay_size, (), { return lengthBytesUTF8(QR.replayWanted); });
+EM_JS(void, qr_replay_copy, (char* out, int size), { stringToUTF8(QR.replayWanted, out, size + 1); QR.replayTaken(); });
 EM_JS(void, qr_recording_on, (int on), { QR.recordingOn(on !== 0); });
 EM_JS(void, qr_answers, (const double* stamps, int count), { QR.answers(HEAPF64.subarray(stamps >> 3, (stamps >> 3) + count)); });
 EM_JS(void, qr_message, (const char* text), { QR.fail(UTF8ToString(text)); });
-// Waits ms milliseconds, or less when a key comes (qr_wake).
-EM_ASYNC_JS(void, qr_wait, (double ms), {
-  await new Promise(function (done) {
-    const timer = setTimeout(done, ms);
-    QR.wakeGame = function () { clearTimeout(timer); done(); };
-  });
-  QR.wakeGame = null;
+EM_JS(void, qr_tell, (const char* text), { QR.tell(UTF8ToString(text)); });
+// Waits until the page's clock reads dueMs; input that comes meanwhile (qr_wake), or that waits
+// already, ends the wait as soon as the clock reads earliestMs (see QR.wait).
+EM_ASYNC_JS(void, qr_wait, (double dueMs, double earliestMs, int inputWaiting), {
+  await QR.wait(dueMs, earliestMs, inputWaiting !== 0);
 });
-EM_JS(void, qr_wake, (), { if (QR.wakeGame) QR.wakeGame(); });
+// Lets the page have its turn (its events, its painting) and comes back at once.
+EM_ASYNC_JS(void, qr_yield, (), { await QR.yield(); });
+EM_JS(void, qr_wake, (), { QR.wake(); });
+// The pads are read every few milliseconds (qr_pad_timer) while one plays.
+EM_JS(void, qr_pad_timer_on, (void* host, double ms, int on), {
+  QR.padTimer(on !== 0 ? function () { _qr_pad_timer(host); } : null, ms);
+});
 EM_JS(int, qr_pads_allowed, (), {
   try {
     if (navigator.getGamepads) navigator.getGamepads();
@@ -56,6 +66,21 @@ EM_JS(int, qr_pads_allowed, (), {
 namespace qr {
 
 namespace {
+
+// The numbers passed to and from web/rall.js, where they carry the same names.
+// What QR.wants() asks of the game, as bits:
+constexpr int kWantRecording = 1;  // WANT_RECORDING: the recording of the run so far (the link)
+constexpr int kWantState = 2;      // WANT_STATE: the game state (tests)
+constexpr int kWantStats = 4;      // WANT_STATS: the loops' cadence (measurements)
+constexpr int kWantReplay = 8;     // WANT_REPLAY: a kept game is to be watched; the run ends
+// What QR.loadSize() returns besides an item's length:
+constexpr int kLoadMissing = -1;     // LOAD_MISSING: no such item (or no storage)
+constexpr int kLoadUnreadable = -2;  // LOAD_UNREADABLE: the browser would not read it (QR.storageError says why)
+// What QR.save() returns:
+constexpr int kSaveOk = 0;         // SAVE_OK
+constexpr int kSaveFull = 1;       // SAVE_FULL: the site's storage is full
+constexpr int kSaveRefused = 2;    // SAVE_REFUSED: the browser refused it (QR.storageError says why)
+constexpr int kSaveNoStorage = 3;  // SAVE_NO_STORAGE: the page has no storage
 
 // In fast mode the page still gets control this often.
 constexpr double kFastYieldMs = 16;
@@ -130,19 +155,17 @@ WebHost::WebHost(WebOptions options)
     options_.pads = false;
     qr_message("This page may not use game pads here: the keyboard plays.");
   }
-  // The pads have no events: while one plays they are read every few milliseconds as the game
-  // waits (the browser runs this only then), so a press ends the wait as a key's does.
-  if (options_.pads) padTimer_ = emscripten_set_interval(OnPadTimer, kPadPollMs, this);
 }
 
+// The pads have no events: while one plays they are read every few milliseconds as the game
+// waits (the browser runs the timer only then), so a press ends the wait as a key's does.
 void WebHost::OnPadTimer(void* host) {
   auto* self = static_cast<WebHost*>(host);
-  if (std::all_of(self->padAt_.begin(), self->padAt_.end(), [](const std::string& at) { return at.empty(); })) return;
   if (self->PollPads() && self->waitingForKey_) self->keyPressed_ = true;
 }
 
 WebHost::~WebHost() {
-  if (padTimer_ != 0) emscripten_clear_interval(padTimer_);
+  if (padTimerOn_) qr_pad_timer_on(this, kPadPollMs, 0);
   const char* window = EMSCRIPTEN_EVENT_TARGET_WINDOW;
   emscripten_set_keydown_callback(window, nullptr, 1, nullptr);
   emscripten_set_keyup_callback(window, nullptr, 1, nullptr);
@@ -150,36 +173,45 @@ WebHost::~WebHost() {
   emscripten_set_visibilitychange_callback(nullptr, 1, nullptr);
 }
 
-// The picture, with the character a pad would type over it, is turned into RGBA only when it
-// changed; the page paints it at its next animation frame. The input the game took before is
-// answered by that painting (or at once, when the picture stays as it is on the page).
+// The picture, with the character a pad would type over it, is turned into RGBA only where it
+// changed, row by row (in a rally that is the ball and a paddle or two); the page paints those
+// rows at its next animation frame. The input the game took before is answered by that painting
+// (or at once, when the picture stays as it is on the page).
 void WebHost::ShowFrame(const Surface& surface) {
-  const auto& indices = surface.Indices();
-  const auto& palette = surface.Palette();
-  const char preview = pads_.Preview();
-  if (indices != shownIndices_ || palette != shownPalette_ || preview != shownPreview_) {
-    shownIndices_ = indices;
-    shownPalette_ = palette;
-    shownPreview_ = preview;
-    const std::vector<std::uint8_t>* pixels = &indices;
-    const std::array<std::uint32_t, 256>* colours = &palette;
-    if (preview != 0) {
-      previewIndices_ = indices;
-      previewPalette_ = palette;
-      DrawPadPreview(previewIndices_, previewPalette_, preview);
-      pixels = &previewIndices_;
-      colours = &previewPalette_;
-    }
-    std::uint8_t* out = rgba_.data();
-    for (const std::uint8_t index : *pixels) {
-      const std::uint32_t rgb = (*colours)[index];
+  const std::vector<std::uint8_t>* pixels = &surface.Indices();
+  const std::array<std::uint32_t, 256>* colours = &surface.Palette();
+  if (const char preview = pads_.Preview(); preview != 0) {
+    previewIndices_ = *pixels;
+    previewPalette_ = *colours;
+    DrawPadPreview(previewIndices_, previewPalette_, preview);
+    pixels = &previewIndices_;
+    colours = &previewPalette_;
+  }
+  const bool allRows = *colours != paintedPalette_ || paintedIndices_.size() != pixels->size();
+  if (allRows) {
+    paintedPalette_ = *colours;
+    paintedIndices_.assign(pixels->size(), 0);
+  }
+  constexpr auto kWidth = static_cast<std::size_t>(Surface::kWidth);
+  int first = -1;
+  int last = -1;
+  for (int y = 0; y < Surface::kHeight; ++y) {
+    const std::uint8_t* row = pixels->data() + static_cast<std::size_t>(y) * kWidth;
+    std::uint8_t* painted = paintedIndices_.data() + static_cast<std::size_t>(y) * kWidth;
+    if (!allRows && std::memcmp(row, painted, kWidth) == 0) continue;
+    std::memcpy(painted, row, kWidth);
+    std::uint8_t* out = rgba_.data() + static_cast<std::size_t>(y) * kWidth * 4;
+    for (std::size_t x = 0; x < kWidth; ++x) {
+      const std::uint32_t rgb = (*colours)[row[x]];
       out[0] = static_cast<std::uint8_t>(rgb >> 16);
       out[1] = static_cast<std::uint8_t>(rgb >> 8);
       out[2] = static_cast<std::uint8_t>(rgb);
       out += 4;
     }
-    qr_frame(rgba_.data(), static_cast<int>(rgba_.size()));
+    if (first < 0) first = y;
+    last = y;
   }
+  if (first >= 0) qr_frame(rgba_.data(), static_cast<int>(rgba_.size()), first, last + 1);
   if (!observed_.empty()) {
     qr_answers(observed_.data(), static_cast<int>(observed_.size()));
     observed_.clear();
@@ -199,44 +231,65 @@ void WebHost::Pace(std::int64_t gameMs) {
     options_.stopMs = -1;
     if (onStop_) onStop_();
     qr_stopped();
-    for (;;) emscripten_sleep(1000);  // halted: the page keeps the picture
+    // Halted: the page keeps the picture, until a test lets the game go on (QR.resume()).
+    while (qr_resumed() == 0) emscripten_sleep(20);
   }
-  if (const int wants = qr_wants(); wants != 0) {
-    if ((wants & 1) != 0 && recordingSource_) qr_take_recording(recordingSource_().c_str());
-    if ((wants & 2) != 0 && stateSource_) qr_take_state(stateSource_().c_str());
-    if ((wants & 4) != 0) qr_take_stats(stats_.Report().c_str());
-  }
+  TakePageRequests();
   const double now = emscripten_get_now();
   if (options_.fast) {
-    if (now - lastYield_ >= kFastYieldMs) {
-      emscripten_sleep(0);
-      lastYield_ = emscripten_get_now();
-    }
+    if (now - lastYield_ >= kFastYieldMs) Yield();
     PollPads();
     return;
   }
   const Pacer::Wait w = pacer_.Next(gameMs, static_cast<std::int64_t>(now * 1000));
-  const double wake = static_cast<double>(w.dueUs) / 1000;
-  // A key that comes during the last pass's time ends the wait at once: the game takes it at the
-  // same game time, only sooner, and the next wait is the longer for it.
-  // setTimeout counts whole milliseconds and may come late, never early.
-  const double early = std::ceil(static_cast<double>(w.earliestUs) / 1000 - now);
-  if (early >= 1) {
-    emscripten_sleep(static_cast<unsigned>(early));
-    lastYield_ = emscripten_get_now();
-  }
-  const double wait = std::floor(wake - emscripten_get_now());
-  if (wait >= 1) {
-    if (inputStamps_.empty()) qr_wait(wait);
+  const double due = static_cast<double>(w.dueUs) / 1000;
+  const double earliest = static_cast<double>(w.earliestUs) / 1000;
+  // One wait, which a key or a pad ends at once from the last pass's time on: the game takes the
+  // input at the same game time, only sooner, and the next wait is the longer for it. Input that
+  // came while the game ran does the same. No wait ends before its time: input that comes just
+  // after a pass must not have to wait for the rest of it.
+  const bool input = !inputStamps_.empty();
+  if (now < (input ? earliest : due)) {
+    qr_wait(due, earliest, input ? 1 : 0);
     lastYield_ = emscripten_get_now();
   } else if (now - lastYield_ >= static_cast<double>(Pacer::kRestartMs) / 2) {
-    emscripten_sleep(0);  // the page must get control even when the game runs late
-    lastYield_ = emscripten_get_now();
+    Yield();  // the page must get control even when the game runs late
   }
   PollPads();
 }
 
+void WebHost::Yield() {
+  qr_yield();
+  lastYield_ = emscripten_get_now();
+}
+
+// What the page asks for is handed over at the next sleep.
+void WebHost::TakePageRequests() {
+  const int wants = qr_wants();
+  if (wants == 0) return;
+  if ((wants & kWantRecording) != 0 && recordingSource_) qr_take_recording(recordingSource_().c_str());
+  if ((wants & kWantState) != 0 && stateSource_) qr_take_state(stateSource_().c_str());
+  if ((wants & kWantStats) != 0) qr_take_stats(stats_.Report().c_str());
+  if ((wants & kWantReplay) != 0) EndRun();
+}
+
+bool WebHost::ReplayWanted() { return (qr_wants() & kWantReplay) != 0; }
+
+std::string WebHost::TakeReplay() {
+  const int size = qr_replay_size();
+  std::string name(static_cast<std::size_t>(size), '\0');
+  qr_replay_copy(name.data(), size);
+  return name;
+}
+
 void WebHost::TakeInput(std::vector<InputEvent>& events) {
+  // A sleep that did not wait (the part of a replay that runs at full speed) still lets the page
+  // have its turn now and then.
+  if (emscripten_get_now() - lastYield_ >= kFastYieldMs) {
+    TakePageRequests();
+    Yield();
+  }
+  const std::size_t first = events.size();
   while (nextEvent_ < options_.script.size() && options_.script[nextEvent_].ms <= now_) {
     const ScriptEvent& e = options_.script[nextEvent_++];
     events.push_back(InputEvent{e.action, e.vk});
@@ -245,22 +298,39 @@ void WebHost::TakeInput(std::vector<InputEvent>& events) {
   input_.clear();
   observed_.insert(observed_.end(), inputStamps_.begin(), inputStamps_.end());
   inputStamps_.clear();
+  // The recording link shows once the run has input to download.
+  if (!tookInput_ && events.size() > first) {
+    tookInput_ = true;
+    if (recordingSource_) qr_recording_on(1);
+  }
 }
 
 void WebHost::PlaySound(const std::string& name) { qr_play(name.c_str()); }
 
+namespace {
+
+std::string StorageError() {
+  char text[256];
+  qr_storage_error(text, sizeof text);
+  return text;
+}
+
+}  // namespace
+
+// An item of the browser's storage holds a byte a character (see rall.js).
 LoadedFile WebHost::LoadFile(const std::string& name, std::size_t limit) {
   LoadedFile out;
   const int size = qr_load_size(name.c_str());
-  if (size == -1) return out;  // no such file
-  if (size < 0) {
+  if (size == kLoadMissing) return out;
+  if (size == kLoadUnreadable || size < 0) {
     out.status = LoadedFile::Status::Unreadable;
-    out.reason = "the browser's storage cannot be read";
+    out.reason = "the browser would not read it (" + StorageError() + ")";
     return out;
   }
   if (static_cast<std::size_t>(size) > limit) {
     out.status = LoadedFile::Status::Unreadable;
-    out.reason = "larger than " + std::to_string(limit) + " bytes";
+    out.reason =
+        "it holds " + std::to_string(size) + " characters, more than the " + std::to_string(limit) + " the game reads";
     return out;
   }
   out.status = LoadedFile::Status::Ok;
@@ -270,24 +340,37 @@ LoadedFile WebHost::LoadFile(const std::string& name, std::size_t limit) {
 }
 
 bool WebHost::SaveFile(const std::string& name, std::string_view bytes, std::string& error) {
-  switch (qr_save(name.c_str(), bytes.data(), static_cast<int>(bytes.size()))) {
-    case 0:
+  const int result = qr_save(name.c_str(), bytes.data(), static_cast<int>(bytes.size()));
+  switch (result) {
+    case kSaveOk:
       return true;
-    case 1:
-      error = "the browser's storage is full";
+    case kSaveFull:
+      error = "the browser's storage for this site is full";
       return false;
+    case kSaveNoStorage:
+      error = "the browser gives this page no storage";
+      return false;
+    case kSaveRefused:
     default:
-      error = "the browser's storage is blocked";
+      error = "the browser refused to store it (" + StorageError() + ")";
       return false;
   }
 }
 
-void WebHost::Tell(const std::string& message) { qr_message(message.c_str()); }
+// The game's sentences are lower-case and end without a full stop; the page writes them as a
+// sentence on its message line.
+void WebHost::Tell(const std::string& message) { qr_tell(message.c_str()); }
 
 void WebHost::RemoveFile(const std::string& name) { qr_remove(name.c_str()); }
 
-// Without storage the game keeps no files.
-std::string WebHost::FilesLocation() { return qr_storage_ok() != 0 ? "browser storage: " : ""; }
+// The items' names as the browser's tools show them ("local storage item quillmarsh-rall/"), or
+// nothing without storage: the game then keeps no files.
+std::string WebHost::FilesLocation() {
+  const int size = qr_files_location_size();
+  std::string location(static_cast<std::size_t>(size), '\0');
+  if (size > 0) qr_files_location_copy(location.data(), size);
+  return location;
+}
 
 std::uint64_t WebHost::RandomSeed() {
   if (options_.seed) return *options_.seed;
@@ -309,18 +392,20 @@ void WebHost::BeginRun() {
   held_.ReleaseAll(0xFF, scratch_);
   scratch_.clear();
   loop_ = LoopId::DemoLoop;
-  focusLossQueued_ = false;
+  runEndQueued_ = false;
+  tookInput_ = false;
+  qr_recording_on(0);
 }
 
 void WebHost::RecordingSource(std::function<std::string()> fn) {
   recordingSource_ = std::move(fn);
-  qr_recording_on(recordingSource_ ? 1 : 0);
+  if (!recordingSource_ || tookInput_) qr_recording_on(recordingSource_ ? 1 : 0);
 }
 
 void WebHost::WaitForKey() {
   waitingForKey_ = true;
   keyPressed_ = false;
-  while (!keyPressed_) {
+  while (!keyPressed_ && !ReplayWanted()) {
     emscripten_sleep(20);
     if (PollPads()) keyPressed_ = true;  // a pad plugged in while the page waits
   }
@@ -365,9 +450,17 @@ bool WebHost::KeyUp(int keyCode, double stamp) {
 // One loss ends the run; every key held goes up, since the page no longer hears them.
 void WebHost::FocusLost() {
   ReleaseAll();
-  if (focusLossQueued_ || waitingForKey_) return;
-  focusLossQueued_ = true;
+  if (runEndQueued_ || waitingForKey_) return;
+  runEndQueued_ = true;
   Queue(InputEvent{InputEvent::Kind::FocusLost, 0}, -1);
+}
+
+// The page closes the run, as a closed window closes the game (a replay ends so too).
+void WebHost::EndRun() {
+  if (runEndQueued_) return;
+  runEndQueued_ = true;
+  ReleaseAll();
+  Queue(InputEvent{InputEvent::Kind::Close, 0}, -1);
 }
 
 void WebHost::ReleaseAll() {
@@ -447,7 +540,15 @@ bool WebHost::PollPads() {
     QueueAll(scratch_, Stamp(pad.timestamp));
   }
   pads_.Tick(nowMs);
+  const bool playing = std::any_of(padAt_.begin(), padAt_.end(), [](const std::string& at) { return !at.empty(); });
+  if (playing != padTimerOn_) {
+    padTimerOn_ = playing;
+    qr_pad_timer_on(this, kPadPollMs, playing ? 1 : 0);
+  }
   return pressed;
 }
 
 }  // namespace qr
+
+// The page calls this for the pads' timer (see qr_pad_timer_on).
+extern "C" EMSCRIPTEN_KEEPALIVE void qr_pad_timer(void* host) { qr::WebHost::OnPadTimer(host); }

@@ -19,7 +19,7 @@ namespace qr {
 struct WebOptions {
   std::optional<std::uint64_t> seed;
   std::vector<ScriptEvent> script;  // input at game times, besides the keyboard's
-  std::int64_t stopMs = -1;         // the game halts at this game time (tests read the picture)
+  std::int64_t stopMs = -1;         // the game halts at this game time (tests read the picture; QR.resume() goes on)
   bool fast = false;                // no pacing: game time runs as fast as the page can
   bool pads = true;                 // the browser's game pads play too
 };
@@ -32,7 +32,8 @@ struct WebOptions {
 // (see Gamepads).
 //
 // For the latency figures every key and pad event carries the browser's time stamp; the page
-// measures from it to the painting of the first frame the game drew after it took the event.
+// measures from it to the end of the browser's rendering of the first frame the game drew after
+// it took the event (when the frame is handed to the compositor).
 class WebHost final : public Host {
  public:
   explicit WebHost(WebOptions options);
@@ -68,13 +69,22 @@ class WebHost final : public Host {
   // game state that a test asks for; each handed over at the next sleep.
   void RecordingSource(std::function<std::string()> fn);
   void StateSource(std::function<std::string()> fn) { stateSource_ = std::move(fn); }
-  // After a run: returns once a key or a pad's button is pressed (it starts nothing in the game).
+  // After a run: returns once a key or a pad's button is pressed (it starts nothing in the game),
+  // or once the page asks to watch a kept game.
   void WaitForKey();
+  // The kept game the page asks to watch ("replays/2p-1.txt"), once: empty when none. A request
+  // that comes while a run goes on ends the run.
+  bool ReplayWanted();
+  std::string TakeReplay();
+  // The run took input (its recording holds more than its header).
+  bool TookInput() const { return tookInput_; }
 
   // The browser's key and focus events (called from the event callbacks).
   bool KeyDown(int keyCode, bool repeat, bool modifier, double stamp);
   bool KeyUp(int keyCode, double stamp);
   void FocusLost();
+  // The pads' timer (see PollPads).
+  static void OnPadTimer(void* host);
 
  private:
   // stamp: when the event happened on the page's clock (performance.now()); negative for events
@@ -82,21 +92,23 @@ class WebHost final : public Host {
   void Queue(InputEvent e, double stamp);
   void QueueAll(std::vector<InputEvent>& events, double stamp);
   void ReleaseAll();
+  void EndRun();
+  void TakePageRequests();
   // Reads the pads; true when A or Start went down on one of them.
   bool PollPads();
-  static void OnPadTimer(void* host);
   static constexpr double kPadPollMs = 2;
-  long padTimer_ = 0;
+  bool padTimerOn_ = false;
+  // Lets the page have its turn.
+  void Yield();
 
   WebOptions options_;
   PassStats stats_;  // the loops' cadence on the wall clock, for the page's measurements
   std::function<void()> onStop_;
   std::function<std::string()> recordingSource_;
   std::function<std::string()> stateSource_;
-  std::vector<std::uint8_t> shownIndices_;
-  std::array<std::uint32_t, 256> shownPalette_{};
+  std::vector<std::uint8_t> paintedIndices_;  // the picture as handed to the canvas, and its colours
+  std::array<std::uint32_t, 256> paintedPalette_{};
   std::vector<std::uint8_t> rgba_;  // the picture handed to the canvas
-  char shownPreview_ = 0;
   std::vector<std::uint8_t> previewIndices_;
   std::array<std::uint32_t, 256> previewPalette_{};
   std::vector<InputEvent> input_;
@@ -114,7 +126,8 @@ class WebHost final : public Host {
   std::int64_t now_ = 0;  // the game time of the last Pace
   Pacer pacer_;
   double lastYield_ = 0;
-  bool focusLossQueued_ = false;
+  bool runEndQueued_ = false;
+  bool tookInput_ = false;  // the run has input to download
   bool waitingForKey_ = false;
   bool keyPressed_ = false;
 };
