@@ -6,10 +6,10 @@
 #include <filesystem>
 
 #include "../tests/Probe.hpp"
-#include "platform/Png.hpp"
-#include "platform/VirtualKeys.hpp"
-#include "platform/sdl/Screenshot.hpp"
-#include "rally/BallCodes.hpp"
+#include "game/rally/BallCodes.hpp"
+#include "hosts/desktop/Png.hpp"
+#include "hosts/sdl/Screenshot.hpp"
+#include "machine/VirtualKeys.hpp"
 
 namespace qr {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "scores/HiScoreRecord.hpp"
+#include "game/scores/HiScoreRecord.hpp"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "GameKit.hpp"
-#include "rally/BallCodes.hpp"
+#include "game/rally/BallCodes.hpp"
 
 namespace qr {
 namespace {

@@ -10,7 +10,7 @@
 #include "TempDir.hpp"
 #include "helpers/Process.hpp"
 #include "helpers/SaveLoopTables.hpp"
-#include "platform/Files.hpp"
+#include "hosts/desktop/Files.hpp"
 
 namespace qr {
 

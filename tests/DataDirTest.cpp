@@ -6,7 +6,7 @@
 #include <string>
 
 #include "helpers/Process.hpp"
-#include "platform/DataDir.hpp"
+#include "hosts/desktop/DataDir.hpp"
 
 namespace qr {
 

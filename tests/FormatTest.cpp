@@ -1,7 +1,7 @@
 // The number formats of the game's texts, as the window prints numbers.
 #include <gtest/gtest.h>
 
-#include "app/Text.hpp"
+#include "game/app/Text.hpp"
 
 namespace qr {
 

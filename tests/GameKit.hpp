@@ -10,9 +10,9 @@
 #include <string_view>
 
 #include "Probe.hpp"
-#include "platform/Font.hpp"
-#include "platform/Surface.hpp"
-#include "platform/VirtualKeys.hpp"
+#include "machine/Font.hpp"
+#include "machine/Surface.hpp"
+#include "machine/VirtualKeys.hpp"
 
 namespace qr::kit {
 

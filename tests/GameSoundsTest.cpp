@@ -6,8 +6,8 @@
 #include <numbers>
 #include <vector>
 
-#include "platform/sound/GameSounds.hpp"
-#include "platform/sound/Wave.hpp"
+#include "machine/sound/GameSounds.hpp"
+#include "machine/sound/Wave.hpp"
 
 namespace qr {
 namespace {

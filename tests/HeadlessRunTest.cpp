@@ -16,10 +16,10 @@
 #include <thread>
 #include <vector>
 
+#include "game/scores/HiScoreRecord.hpp"
 #include "helpers/Process.hpp"
-#include "platform/Png.hpp"
-#include "platform/headless/HeadlessHost.hpp"
-#include "scores/HiScoreRecord.hpp"
+#include "hosts/desktop/Png.hpp"
+#include "hosts/headless/HeadlessHost.hpp"
 
 namespace qr {
 

@@ -14,7 +14,7 @@
 #include "Probe.hpp"
 #include "TempDir.hpp"
 #include "helpers/Process.hpp"
-#include "platform/Files.hpp"
+#include "hosts/desktop/Files.hpp"
 
 namespace qr {
 
@@ -426,7 +426,7 @@ TEST(HiScoreFile, TheDataDirectoryAlwaysEndsInASeparator) {
 
 }  // namespace qr
 
-#include "platform/Recorder.hpp"
+#include "hosts/shared/Recorder.hpp"
 
 namespace qr {
 

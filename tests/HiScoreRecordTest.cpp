@@ -3,7 +3,7 @@
 #include <random>
 #include <string>
 
-#include "scores/HiScoreRecord.hpp"
+#include "game/scores/HiScoreRecord.hpp"
 
 namespace qr {
 

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "Probe.hpp"
-#include "platform/Font.hpp"
-#include "platform/Surface.hpp"
+#include "machine/Font.hpp"
+#include "machine/Surface.hpp"
 
 namespace qr {
 

@@ -9,7 +9,7 @@
 
 #include "Probe.hpp"
 #include "TempDir.hpp"
-#include "platform/VirtualKeys.hpp"
+#include "machine/VirtualKeys.hpp"
 
 namespace qr {
 

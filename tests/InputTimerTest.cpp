@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "Probe.hpp"
-#include "platform/KeyLatch.hpp"
-#include "platform/VirtualKeys.hpp"
-#include "platform/headless/HeadlessHost.hpp"
+#include "hosts/headless/HeadlessHost.hpp"
+#include "machine/KeyLatch.hpp"
+#include "machine/VirtualKeys.hpp"
 
 namespace qr {
 

@@ -7,8 +7,8 @@
 #include <random>
 #include <vector>
 
-#include "platform/Surface.hpp"
-#include "platform/sdl/Viewport.hpp"
+#include "hosts/sdl/Viewport.hpp"
+#include "machine/Surface.hpp"
 
 namespace qr {
 namespace {

@@ -4,8 +4,8 @@
 #include <limits>
 #include <string>
 
-#include "app/frmRallex.hpp"
-#include "platform/headless/HeadlessHost.hpp"
+#include "game/app/frmRallex.hpp"
+#include "hosts/headless/HeadlessHost.hpp"
 
 namespace qr {
 

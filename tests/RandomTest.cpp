@@ -4,7 +4,7 @@
 #include <array>
 #include <vector>
 
-#include "app/Random.hpp"
+#include "game/app/Random.hpp"
 
 namespace qr {
 

@@ -12,8 +12,9 @@
 
 #include "Probe.hpp"
 #include "TempDir.hpp"
-#include "platform/Recorder.hpp"
-#include "platform/RecordingFile.hpp"
+#include "hosts/desktop/RecordingFile.hpp"
+#include "hosts/shared/Recorder.hpp"
+#include "hosts/shared/StateJson.hpp"
 
 namespace qr {
 
@@ -33,7 +34,7 @@ Outcome Play(HeadlessOptions options, std::int64_t ms) {
   frmRallex game(machine);
   const bool exited = PlayHeadless(game);
   Outcome out;
-  out.state = game.StateJson(machine.NowMs(), exited, machine.Sounds());
+  out.state = StateJson(game, machine.NowMs(), exited, machine.Sounds());
   out.picture.resize(static_cast<std::size_t>(Surface::kWidth) * Surface::kHeight);
   machine.surface().ToRgb(out.picture.data());
   out.recording = machine.Recording();

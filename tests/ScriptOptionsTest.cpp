@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Options.hpp"
-#include "platform/headless/Script.hpp"
+#include "hosts/desktop/Options.hpp"
+#include "hosts/shared/Script.hpp"
 
 namespace qr {
 

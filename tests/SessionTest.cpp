@@ -14,10 +14,11 @@
 #include <vector>
 
 #include "GameKit.hpp"
-#include "app/frmRallex.hpp"
+#include "game/app/frmRallex.hpp"
 #include "helpers/Process.hpp"
-#include "platform/headless/HeadlessHost.hpp"
-#include "platform/headless/Script.hpp"
+#include "hosts/headless/HeadlessHost.hpp"
+#include "hosts/shared/Script.hpp"
+#include "hosts/shared/StateJson.hpp"
 
 namespace qr {
 namespace {
@@ -92,7 +93,7 @@ Session Play(std::uint64_t seed, const char* script, std::int64_t runMs) {
     }
   });
   PlayHeadless(game);
-  out.state = game.StateJson(platform.NowMs(), false, platform.Sounds());
+  out.state = StateJson(game, platform.NowMs(), false, platform.Sounds());
   out.picture = platform.surface().Indices();
   return out;
 }

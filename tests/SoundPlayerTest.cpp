@@ -1,4 +1,4 @@
-#include "platform/sdl/SoundPlayer.hpp"
+#include "hosts/sdl/SoundPlayer.hpp"
 
 #include <SDL.h>
 #include <gtest/gtest.h>

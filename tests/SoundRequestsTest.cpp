@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "Probe.hpp"
-#include "platform/VirtualKeys.hpp"
-#include "rally/BallCodes.hpp"
+#include "game/rally/BallCodes.hpp"
+#include "machine/VirtualKeys.hpp"
 
 namespace qr {
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "Probe.hpp"
-#include "platform/HostWrapper.hpp"
+#include "hosts/shared/HostWrapper.hpp"
 
 namespace qr {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "Probe.hpp"
-#include "platform/Surface.hpp"
+#include "machine/Surface.hpp"
 
 namespace qr {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Surface.hpp"
+#include "machine/Surface.hpp"
 
 namespace qr {
 
@@ -87,14 +87,17 @@ TEST(Font, DrawsTheSpecialGlyphsOfTheRoll) {
   EXPECT_TRUE(f.font.Render("\xC2\xAD\xC2\xAD", false).runs.empty());
 }
 
-TEST(Font, OnlyTheBakedSizesAndStylesExist) {
-  EXPECT_EXIT(Font(12, 96), testing::ExitedWithCode(1), "no font is built in at 12 points");
-  EXPECT_EXIT(Font(10, 72), testing::ExitedWithCode(1), "no font is built in at 10 points");
-  // The logo's size is baked in italics only.
+TEST(Font, ASizeOrStyleNotBakedPrintsWithTheNearestOne) {
+  // The logo's size is baked in italics only; its upright prints in the nearest upright.
   const Font logo(26, 96);
+  const Font ten(10, 96);
   EXPECT_EQ(logo.Height(), 41);
-  EXPECT_GT(logo.Render("Rall", true).runs.size(), 0u);
-  EXPECT_EXIT(logo.Render("Rall", false), testing::ExitedWithCode(1), "no upright font is built in at 26 points");
+  EXPECT_EQ(logo.Render("Rall", false).runs.size(), ten.Render("Rall", false).runs.size());
+  EXPECT_GT(logo.Render("Rall", true).runs.size(), ten.Render("Rall", true).runs.size());
+  // Sizes and resolutions never baked: the nearest, never the end of the game.
+  EXPECT_EQ(Font(12, 96).Height(), 16);
+  EXPECT_EQ(Font(10, 72).Height(), 16);
+  EXPECT_EQ(Font(40, 96).Render("Rall", true).runs.size(), logo.Render("Rall", true).runs.size());
 }
 
 TEST(Text, SolidInTheDrawingColourOnly) {

@@ -20,15 +20,15 @@
 #include <thread>
 #include <vector>
 
-#include "platform/Gamepads.hpp"
-#include "platform/Pacer.hpp"
-#include "platform/PassStats.hpp"
-#include "platform/Surface.hpp"
-#include "platform/VirtualKeys.hpp"
-#include "platform/sdl/KeyMap.hpp"
-#include "platform/sdl/Screenshot.hpp"
-#include "platform/sdl/SdlBackend.hpp"
-#include "platform/sdl/Viewport.hpp"
+#include "hosts/sdl/KeyMap.hpp"
+#include "hosts/sdl/Screenshot.hpp"
+#include "hosts/sdl/SdlBackend.hpp"
+#include "hosts/sdl/Viewport.hpp"
+#include "hosts/shared/Gamepads.hpp"
+#include "hosts/shared/Pacer.hpp"
+#include "hosts/shared/PassStats.hpp"
+#include "machine/Surface.hpp"
+#include "machine/VirtualKeys.hpp"
 
 namespace qr {
 

@@ -1,6 +1,6 @@
 // Bakes the game's font: draws every character 32 .. 255 (and the missing-character box) of the
 // TrueType face with SDL2_ttf, solid, in each face asked for, and writes a C++ source file with
-// the ink pictures, the glyph boxes, the pen advances and any kerning (platform/FontAtlas.hpp).
+// the ink pictures, the glyph boxes, the pen advances and any kerning (machine/FontAtlas.hpp).
 // The pen advances and kerning come from HarfBuzz set up as SDL2_ttf sets it up: hinted
 // advances in 1/64 pixel, no script given, kerning on.
 // Usage: rall-bakefont FONT.ttf OUT.cpp FACE...   (FACE: points, with an "i" for italic: 10 10i 26i)
@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/FontAtlas.hpp"
+#include "machine/FontAtlas.hpp"
 
 namespace {
 
@@ -262,7 +262,7 @@ std::string Name(const Face& f) { return std::to_string(f.points) + (f.italic ? 
 void Write(std::ostream& o, const std::vector<Face>& faces, const char* font) {
   o << "// Baked from " << font << " by rall-bakefont; do not edit.\n"
     << "// clang-format off\n"
-    << "#include <iterator>\n\n#include \"platform/FontAtlas.hpp\"\n\nnamespace qr {\n\nnamespace {\n\n";
+    << "#include <iterator>\n\n#include \"machine/FontAtlas.hpp\"\n\nnamespace qr {\n\nnamespace {\n\n";
   for (const Face& f : faces) {
     o << "// " << f.glyphs.size() << " glyphs (" << f.glyphs.size() * sizeof(qr::BakedGlyph) << " bytes), "
       << f.bits.size() << " bytes of ink, " << f.kerning.size() << " kerning pairs\n";

@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
-#include "app/Text.hpp"
-#include "platform/Font.hpp"
-#include "platform/FontAtlas.hpp"
+#include "game/app/Text.hpp"
+#include "machine/Font.hpp"
+#include "machine/FontAtlas.hpp"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/sound/GameSounds.hpp"
+#include "machine/sound/GameSounds.hpp"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

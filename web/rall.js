@@ -1,4 +1,4 @@
-// The page's side of the game's web host (src/platform/web/): the canvas, the scale, fullscreen,
+// The page's side of the game's web host (src/hosts/web/): the canvas, the scale, fullscreen,
 // sound, storage, downloads and the messages. The game calls the functions of QR.
 'use strict';
 
@@ -18,7 +18,7 @@ var QR = (function () {
   // What tests read: the state handed over, the frames painted, the sounds played.
   const qr = { state: '', recording: '', stoppedAt: false, runsEnded: 0, frames: 0, soundsPlayed: [], replay: '',
                replaysEnded: 0 };
-  // The numbers passed to and from the game (src/platform/web/WebHost.cpp names them the same).
+  // The numbers passed to and from the game (src/hosts/web/WebHost.cpp names them the same).
   const WANT_RECORDING = 1, WANT_STATE = 2, WANT_STATS = 4, WANT_REPLAY = 8;  // QR.wants(), bits
   const LOAD_MISSING = -1, LOAD_UNREADABLE = -2;  // QR.loadSize(), besides an item's length
   const SAVE_OK = 0, SAVE_FULL = 1, SAVE_REFUSED = 2, SAVE_NO_STORAGE = 3;  // QR.save()
@@ -351,7 +351,7 @@ var QR = (function () {
 
   // ---- Kept games: the recording of each table entry (replays/1p-3.txt for entry 3 of the
   // one-player table), listed with its entry; each can be watched on the page or downloaded.
-  // Both tables as the game reads them (qr_kept_tables in src/platform/web/WebMain.cpp hands them
+  // Both tables as the game reads them (qr_kept_tables in src/hosts/web/WebMain.cpp hands them
   // to QR.tablesText): one line an entry, "PLAYERS PLACE SCORE OTHER" and the three initials.
   // Null before the game has loaded, or when the item holds no valid table.
   qr.tablesText = '';

@@ -2,7 +2,7 @@
 // The tables that the save-loop child writes in turn, and that the crash test expects to find.
 #include <string>
 
-#include "scores/HiScoreRecord.hpp"
+#include "game/scores/HiScoreRecord.hpp"
 
 namespace qr {
 

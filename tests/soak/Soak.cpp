@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "../Probe.hpp"
-#include "platform/VirtualKeys.hpp"
+#include "machine/VirtualKeys.hpp"
 
 // Live heap blocks, to see that memory does not grow over the hours. (GCC cannot see that this
 // operator delete pairs with the operator new above it.)

@@ -9,8 +9,8 @@
 #include <ctime>
 #include <string>
 
-#include "platform/Machine.hpp"
-#include "platform/sdl/SdlBackend.hpp"
+#include "hosts/sdl/SdlBackend.hpp"
+#include "machine/Machine.hpp"
 
 int main(int argc, char** argv) {
   double seconds = 5;

@@ -19,9 +19,9 @@
 #include <thread>
 
 #include "../Probe.hpp"
-#include "platform/HostWrapper.hpp"
-#include "platform/Machine.hpp"
-#include "platform/sdl/SdlBackend.hpp"
+#include "hosts/sdl/SdlBackend.hpp"
+#include "hosts/shared/HostWrapper.hpp"
+#include "machine/Machine.hpp"
 
 namespace {
 

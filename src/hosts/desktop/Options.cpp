@@ -1,0 +1,160 @@
+#include "hosts/desktop/Options.hpp"
+
+#include <charconv>
+#include <string_view>
+
+#include "hosts/shared/Script.hpp"
+
+namespace qr {
+
+namespace {
+
+template <typename T>
+bool ParseUnsigned(std::string_view text, T& value) {
+  if (text.empty()) return false;
+  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return ec == std::errc() && ptr == text.data() + text.size();
+}
+
+}  // namespace
+
+std::string UsageText() {
+  return "Usage: quillmarsh-rall [options]                 play in a window\n"
+         "       quillmarsh-rall --headless [options]      run without a window, from a script\n"
+         "\n"
+         "Options of both modes:\n"
+         "  --seed N            fix the random generator (default: the clock; headless: 1;\n"
+         "                      a recording's own seed when it is played)\n"
+         "  --data-dir DIR      keep the high-score file in DIR\n"
+         "  --record FILE       record every key of the game, to be played again; FILE is\n"
+         "                      replaced at the end (FILE.part holds it as the game goes)\n"
+         "  --screenshot FILE   write the playfield as a 319 x 239 PNG at the end\n"
+         "  --state FILE        write the game state as JSON at the end\n"
+         "  --stats             print the passes per second of each loop at the end\n"
+         "  --help              print this text\n"
+         "  --version           print the version\n"
+         "\n"
+         "Window options:\n"
+         "  --scale N           show each pixel N x N (1-8; default: the largest up to 4 that fits)\n"
+         "  --fullscreen        start in fullscreen (F11 or Alt+Enter switches)\n"
+         "  --mute              play no sound\n"
+         "  --no-gamepad        leave game pads alone (the keyboard still plays)\n"
+         "  --replay FILE       play a recorded game again (Esc leaves)\n"
+         "\n"
+         "Headless options:\n"
+         "  --script FILE       key events, one per line: <ms> down|up|tap <key>, <ms> focus-lost|close\n"
+         "                      (a recording is a script: its seed and files are used too)\n"
+         "  --run-ms N          end the run when the virtual clock reaches N ms (default 600000)\n"
+         "\n"
+         "Keys: Q coin, 1 / 2 start, A / Z (or ;) player 1, Up / Down player 2,\n"
+         "      Esc abandons a game (anywhere else it quits),\n"
+         "      F11 fullscreen, F12 screenshot.\n";
+}
+
+std::optional<Options> ParseOptions(int argc, const char* const* argv, std::string& error) {
+  Options o;
+  bool headlessOnly = false;
+  std::string headlessFlag;
+  bool windowOnly = false;
+  std::string windowFlag;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    auto value = [&](std::string_view& out) {
+      if (i + 1 >= argc) {
+        error = std::string(arg) + " needs a value";
+        return false;
+      }
+      out = argv[++i];
+      return true;
+    };
+    std::string_view v;
+    if (arg == "--help" || arg == "-h") {
+      o.help = true;
+    } else if (arg == "--version") {
+      o.version = true;
+    } else if (arg == "--headless") {
+      o.headless = true;
+    } else if (arg == "--stats") {
+      o.stats = true;
+    } else if (arg == "--fullscreen" || arg == "--mute" || arg == "--no-gamepad") {
+      (arg == "--fullscreen" ? o.fullscreen : arg == "--mute" ? o.mute : o.noGamepad) = true;
+      windowOnly = true;
+      windowFlag = arg;
+    } else if (arg == "--seed") {
+      std::uint64_t seed = 0;
+      if (!value(v)) return std::nullopt;
+      if (!ParseUnsigned(v, seed)) {
+        error = "--seed wants a whole number, not " + Quoted(v);
+        return std::nullopt;
+      }
+      o.seed = seed;
+    } else if (arg == "--data-dir") {
+      if (!value(v)) return std::nullopt;
+      if (v.empty()) {
+        error = "--data-dir wants a directory";
+        return std::nullopt;
+      }
+      o.dataDir = v;
+    } else if (arg == "--scale") {
+      int scale = 0;
+      if (!value(v)) return std::nullopt;
+      if (!ParseUnsigned(v, scale) || scale < 1 || scale > 8) {
+        error = "--scale wants a whole number from 1 to 8, not " + Quoted(v);
+        return std::nullopt;
+      }
+      o.scale = scale;
+      windowOnly = true;
+      windowFlag = arg;
+    } else if (arg == "--script" || arg == "--screenshot" || arg == "--state" || arg == "--record" ||
+               arg == "--replay") {
+      if (!value(v)) return std::nullopt;
+      if (v.empty()) {
+        error = std::string(arg) + " wants a file name";
+        return std::nullopt;
+      }
+      std::string& file = arg == "--script"       ? o.script
+                          : arg == "--screenshot" ? o.screenshot
+                          : arg == "--state"      ? o.state
+                          : arg == "--record"     ? o.record
+                                                  : o.replay;
+      // A second file would silently replace the first.
+      if (!file.empty()) {
+        error = std::string(arg) + " is given twice";
+        return std::nullopt;
+      }
+      file = v;
+      if (arg == "--script") {
+        headlessOnly = true;
+        headlessFlag = arg;
+      } else if (arg == "--replay") {
+        windowOnly = true;
+        windowFlag = arg;
+      }
+    } else if (arg == "--run-ms") {
+      std::int64_t ms = 0;
+      if (!value(v)) return std::nullopt;
+      if (!ParseUnsigned(v, ms) || ms < 0) {
+        error = "--run-ms wants a whole number of milliseconds, not " + Quoted(v);
+        return std::nullopt;
+      }
+      o.runMs = ms;
+      headlessOnly = true;
+      headlessFlag = arg;
+    } else {
+      error = "unknown option " + Quoted(arg) + " (see --help)";
+      return std::nullopt;
+    }
+  }
+  if (o.help || o.version) return o;
+  if (headlessOnly && !o.headless) {
+    error = headlessFlag + " works only with --headless";
+    return std::nullopt;
+  }
+  if (windowOnly && o.headless) {
+    error = windowFlag + " works only in the window, not with --headless";
+    return std::nullopt;
+  }
+  return o;
+}
+
+}  // namespace qr

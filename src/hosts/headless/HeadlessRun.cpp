@@ -1,0 +1,143 @@
+#include "hosts/headless/HeadlessRun.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+
+#include "game/app/frmRallex.hpp"
+#include "hosts/desktop/Files.hpp"
+#include "hosts/desktop/Png.hpp"
+#include "hosts/desktop/RecordingFile.hpp"
+#include "hosts/headless/HeadlessHost.hpp"
+#include "hosts/shared/StateJson.hpp"
+
+namespace qr {
+
+namespace {
+
+std::filesystem::path PathOf(const std::string& name) {
+  // The name is UTF-8 everywhere (on Windows through the program's code page).
+  return std::filesystem::path(std::u8string(name.begin(), name.end()));
+}
+
+}  // namespace
+
+bool LoadScript(const std::string& path, const char* what, std::vector<ScriptEvent>& events, RecordingHeader& header) {
+  std::error_code ec;
+  const bool directory = std::filesystem::is_directory(PathOf(path), ec);
+  errno = 0;
+  std::ifstream in(path, std::ios::binary);
+  if (!in || directory) {
+    const std::string reason = directory ? "a directory" : errno != 0 ? std::strerror(errno) : "cannot be opened";
+    std::fprintf(stderr, "quillmarsh-rall: cannot read the %s %s: %s\n", what, Printable(path).c_str(), reason.c_str());
+    return false;
+  }
+  // Read whole, up to the script's own limit and one byte more to see it exceeded, in pieces:
+  // a short script takes only what it holds.
+  std::string text;
+  char piece[65536];
+  while (in && text.size() <= static_cast<std::size_t>(kScriptMaxBytes)) {
+    in.read(piece, sizeof piece);
+    text.append(piece, static_cast<std::size_t>(in.gcount()));
+  }
+  if (in.bad()) {
+    std::fprintf(stderr, "quillmarsh-rall: %s: cannot be read\n", Printable(path).c_str());
+    return false;
+  }
+  if (text.size() > static_cast<std::size_t>(kScriptMaxBytes))
+    text.resize(static_cast<std::size_t>(kScriptMaxBytes) + 1);
+  std::istringstream words(text);
+  std::string error;
+  auto parsed = ParseScript(words, path, error);
+  auto parsedHeader = parsed ? ParseRecordingHeader(text, path, error) : std::nullopt;
+  if (!parsed || !parsedHeader) {
+    std::fprintf(stderr, "quillmarsh-rall: %s\n", error.c_str());
+    return false;
+  }
+  events = std::move(*parsed);
+  header = std::move(*parsedHeader);
+  return true;
+}
+
+bool CheckOutputs(const Options& options) {
+  const std::pair<const char*, const std::string*> outputs[] = {
+      {"--record", &options.record}, {"--screenshot", &options.screenshot}, {"--state", &options.state}};
+  for (const auto& [flag, path] : outputs) {
+    if (path->empty()) continue;
+    std::string error;
+    if (!CheckOutputFile(*path, error)) {
+      std::fprintf(stderr, "quillmarsh-rall: %s %s cannot be written: %s\n", flag, Printable(*path).c_str(),
+                   error.c_str());
+      return false;
+    }
+  }
+  // Writing the recording over the one that is played would cut what is being watched.
+  const std::string& played = !options.replay.empty() ? options.replay : options.script;
+  std::error_code ec;
+  if (!options.record.empty() && !played.empty() &&
+      std::filesystem::equivalent(PathOf(options.record), PathOf(played), ec)) {
+    std::fprintf(stderr, "quillmarsh-rall: --record %s names the file being played; record to another file\n",
+                 Printable(options.record).c_str());
+    return false;
+  }
+  return true;
+}
+
+int WriteEndOfRun(const Options& options, const Machine& machine, const frmRallex& game, bool exited) {
+  int code = 0;
+  if (!options.screenshot.empty()) {
+    std::string error;
+    if (!WritePng(options.screenshot, machine.surface(), 1, error)) {
+      std::fprintf(stderr, "quillmarsh-rall: cannot write the screenshot: %s\n", error.c_str());
+      code = 1;
+    }
+  }
+  if (!options.state.empty()) {
+    std::string error;
+    if (!WriteFileAtomically(options.state, StateJson(game, machine.NowMs(), exited, machine.Sounds()), error)) {
+      std::fprintf(stderr, "quillmarsh-rall: cannot write the state to %s: %s\n", Printable(options.state).c_str(),
+                   error.c_str());
+      code = 1;
+    }
+  }
+  return code;
+}
+
+int RunHeadless(const Options& options) {
+  HeadlessOptions h;
+  h.runMs = options.runMs;
+  h.dataDir = options.dataDir;
+  RecordingHeader header;
+  if (!options.script.empty() && !LoadScript(options.script, "script", h.script, header)) return 2;
+  if (!CheckOutputs(options)) return 2;
+  // A recording brings its seed and the files the game found; --seed still wins.
+  h.seed = options.seed.value_or(header.seed.value_or(1));
+  h.files = std::move(header.files);
+  h.loads = std::move(header.loads);
+
+  std::optional<RecordingFile> record;
+  if (!options.record.empty()) record.emplace(options.record);
+  HeadlessHost host(std::move(h));
+  int code = 0;
+  {
+    Recorder recorder(host, record ? &*record : nullptr);
+    Machine machine(recorder);
+    frmRallex game(machine);
+    const bool exited = PlayHeadless(game);
+    if (!recorder.Finish()) code = 1;
+    if (WriteEndOfRun(options, machine, game, exited) != 0) code = 1;
+    if (options.stats) {
+      std::fprintf(stderr, "virtual %lld ms: MainLoop %lld passes, DemoLoop %lld passes, StartPrompt %lld passes\n",
+                   static_cast<long long>(machine.NowMs()), static_cast<long long>(machine.Passes(LoopId::MainLoop)),
+                   static_cast<long long>(machine.Passes(LoopId::DemoLoop)),
+                   static_cast<long long>(machine.Passes(LoopId::StartPrompt)));
+    }
+  }
+  return code;
+}
+
+}  // namespace qr

@@ -1,0 +1,33 @@
+#pragma once
+#include <string>
+#include <vector>
+
+#include "hosts/desktop/Options.hpp"
+#include "hosts/shared/Recorder.hpp"
+
+namespace qr {
+
+class Machine;
+class frmRallex;
+
+// Runs the game headless as the options say and writes the recording, the screenshot and the
+// state. Returns the process exit code: 0; 2 for a script or an output file that cannot be used
+// (nothing is run); 1 when the recording, the screenshot or the state cannot be written (the
+// message names the file).
+int RunHeadless(const Options& options);
+
+// Reads a script or a recording (what: "script" or "recording", for the messages): its events
+// and its header. False after a message on stderr.
+bool LoadScript(const std::string& path, const char* what, std::vector<ScriptEvent>& events, RecordingHeader& header);
+
+// Checks, before anything runs, the files the options ask to write (--record, --screenshot,
+// --state): each must be a plain file or a new name in a directory the player may write, and
+// the recording must not be the one being played. False after one line on stderr.
+bool CheckOutputs(const Options& options);
+
+// The end of a run, in both modes: the screenshot and the state the options ask for, each
+// replacing its file at once. Returns 0, or 1 when one of them cannot be written (after a
+// message).
+int WriteEndOfRun(const Options& options, const Machine& machine, const frmRallex& game, bool exited);
+
+}  // namespace qr

@@ -1,0 +1,140 @@
+#pragma once
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "hosts/shared/Gamepads.hpp"
+#include "hosts/shared/Pacer.hpp"
+#include "hosts/shared/PassStats.hpp"
+#include "hosts/shared/Script.hpp"
+#include "machine/Host.hpp"
+
+namespace qr {
+
+// What the page asks for in its address (?seed=N&script=...&stop-ms=T&fast=1&no-gamepad=1): tests
+// use most of them; no-gamepad leaves the game pads alone.
+struct WebOptions {
+  std::optional<std::uint64_t> seed;
+  std::vector<ScriptEvent> script;  // input at game times, besides the keyboard's
+  std::int64_t stopMs = -1;         // the game halts at this game time (tests read the picture; QR.resume() goes on)
+  bool fast = false;                // no pacing: game time runs as fast as the page can
+  bool pads = true;                 // the browser's game pads play too
+};
+
+// The web page's host: the picture goes to the page's canvas, keys come from the browser's key
+// events (the DOM key codes are the Windows virtual-key codes), sound through WebAudio, files in
+// the browser's local storage, and Pace yields to the browser until the wall clock reaches the
+// game time (the page is built with Asyncify, so the game's busy loops keep their shape). Game
+// pads with the browser's standard mapping are read at every sleep and give the keyboard's keys
+// (see Gamepads).
+//
+// For the latency figures every key and pad event carries the browser's time stamp; the page
+// measures from it to the end of the browser's rendering of the first frame the game drew after
+// it took the event (when the frame is handed to the compositor).
+class WebHost final : public Host {
+ public:
+  explicit WebHost(WebOptions options);
+  ~WebHost() override;
+  WebHost(const WebHost&) = delete;
+  WebHost& operator=(const WebHost&) = delete;
+
+  void ShowFrame(const Surface& surface) override;
+  void ShowWindow() override;
+  void SetCaption(const std::string& caption) override;
+  void MovePointer(std::int32_t /*x*/, std::int32_t /*y*/) override {}  // a page cannot move the pointer
+  void Pace(std::int64_t gameMs) override;
+  void TakeInput(std::vector<InputEvent>& events) override;
+  void PlaySound(const std::string& name) override;
+  LoadedFile LoadFile(const std::string& name, std::size_t limit) override;
+  bool SaveFile(const std::string& name, std::string_view bytes, std::string& error) override;
+  void RemoveFile(const std::string& name) override;
+  std::string FilesLocation() override;
+  // The browser's storage has no lock between pages; the table is read again right before it is
+  // written (see rall.js).
+  bool LockFiles(std::string& /*error*/) override { return true; }
+  void UnlockFiles() override {}
+  // On the page's message line.
+  void Tell(const std::string& message) override;
+  std::uint64_t RandomSeed() override;
+  void CountPass(LoopId id) override;
+  void TextEntry(bool on) override { textEntry_ = on; }
+  std::string Recording(std::int64_t /*gameStartMs*/) override { return {}; }
+
+  // A new run of the game on this page: pacing starts afresh, no key is held, no input waits.
+  void BeginRun();
+  // Called at the stop time with the surface, before the game halts for good.
+  void OnStop(std::function<void()> fn) { onStop_ = std::move(fn); }
+  // What the page's recording link downloads while the game runs (the input so far), and the
+  // game state that a test asks for; each handed over at the next sleep.
+  void RecordingSource(std::function<std::string()> fn);
+  void StateSource(std::function<std::string()> fn) { stateSource_ = std::move(fn); }
+  // After a run: returns once a key or a pad's button is pressed (it starts nothing in the game),
+  // or once the page asks to watch a kept game.
+  void WaitForKey();
+  // The kept game the page asks to watch ("replays/2p-1.txt"), once: empty when none. A request
+  // that comes while a run goes on ends the run.
+  bool ReplayWanted();
+  std::string TakeReplay();
+  // The run took input (its recording holds more than its header).
+  bool TookInput() const { return tookInput_; }
+
+  // The browser's key and focus events (called from the event callbacks).
+  bool KeyDown(int keyCode, bool repeat, bool modifier, double stamp);
+  bool KeyUp(int keyCode, double stamp);
+  void FocusLost();
+  // The pads' timer (see PollPads).
+  static void OnPadTimer(void* host);
+
+ private:
+  // stamp: when the event happened on the page's clock (performance.now()); negative for events
+  // the page made itself.
+  void Queue(InputEvent e, double stamp);
+  void QueueAll(std::vector<InputEvent>& events, double stamp);
+  void ReleaseAll();
+  void EndRun();
+  void TakePageRequests();
+  // Reads the pads; true when A or Start went down on one of them.
+  bool PollPads();
+  static constexpr double kPadPollMs = 2;
+  bool padTimerOn_ = false;
+  // Lets the page have its turn.
+  void Yield();
+
+  WebOptions options_;
+  PassStats stats_;  // the loops' cadence on the wall clock, for the page's measurements
+  std::function<void()> onStop_;
+  std::function<std::string()> recordingSource_;
+  std::function<std::string()> stateSource_;
+  std::vector<std::uint8_t> paintedIndices_;  // the picture as handed to the canvas, and its colours
+  std::array<std::uint32_t, 256> paintedPalette_{};
+  std::vector<std::uint8_t> rgba_;  // the picture handed to the canvas
+  std::vector<std::uint8_t> previewIndices_;
+  std::array<std::uint32_t, 256> previewPalette_{};
+  std::vector<InputEvent> input_;
+  std::vector<InputEvent> scratch_;
+  HeldKeys held_;  // the keys the keyboard and the pads hold
+  Gamepads pads_{held_};
+  static constexpr int kPadSlots = 8;                 // the places of the browser's list that are read
+  std::array<std::string, kPadSlots> padAt_;          // the identity of the pad that plays from each place
+  std::array<std::string, kPadSlots> padRefused_;     // a pad without the standard mapping, told once
+  std::array<std::uint8_t, kPadSlots> padButtons_{};  // the buttons of kPadButtons held, as bits
+  bool textEntry_ = false;                            // the game takes typed characters
+  std::vector<double> inputStamps_;                   // when the events in input_ happened
+  std::vector<double> observed_;                      // ... of the events the game took, not yet drawn
+  std::size_t nextEvent_ = 0;
+  std::int64_t now_ = 0;  // the game time of the last Pace
+  Pacer pacer_;
+  double lastYield_ = 0;
+  bool runEndQueued_ = false;
+  bool tookInput_ = false;  // the run has input to download
+  bool waitingForKey_ = false;
+  bool keyPressed_ = false;
+};
+
+// A DOM keyCode as the Windows virtual-key code; Firefox numbers three keys differently.
+int VirtualKeyForDom(int keyCode);
+
+}  // namespace qr

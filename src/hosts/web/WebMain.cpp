@@ -1,0 +1,195 @@
+// The game as a web page: runs the game on the page's host; when a run ends (Esc in the attract
+// mode, or the page losing the focus) the page asks for a key and the game starts again, with
+// the tables kept in the browser's storage. A run may also play a kept game again (the page's
+// list of kept games, or ?watch=replays/2p-1.txt).
+#include <emscripten.h>
+
+#include <charconv>
+#include <cstdint>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "game/app/frmRallex.hpp"
+#include "game/scores/HiScoreRecord.hpp"
+#include "hosts/shared/Recorder.hpp"
+#include "hosts/shared/StateJson.hpp"
+#include "hosts/web/WebHost.hpp"
+#include "machine/Machine.hpp"
+#include "machine/sound/GameSounds.hpp"
+
+// clang-format off
+EM_JS(int, qr_param_size, (const char* name), { return lengthBytesUTF8(QR.param(UTF8ToString(name))); });
+EM_JS(void, qr_param_copy, (const char* name, char* out, int size), { stringToUTF8(QR.param(UTF8ToString(name)), out, size + 1); });
+EM_JS(void, qr_fail, (const char* text), { QR.fail(UTF8ToString(text)); });
+EM_JS(void, qr_add_sound, (const char* name, const std::uint8_t* wave, int size), { QR.addSound(UTF8ToString(name), HEAPU8.slice(wave, wave + size)); });
+EM_JS(void, qr_state, (const char* json), { QR.state = UTF8ToString(json); });
+EM_JS(void, qr_ended, (const char* recording, int hadInput), { QR.ended(UTF8ToString(recording), hadInput !== 0); });
+EM_JS(void, qr_replaying, (const char* name), { QR.replaying(UTF8ToString(name)); });
+EM_JS(void, qr_press_any_key, (), { QR.pressAnyKey(); });
+EM_JS(void, qr_take_tables, (const char* text), { QR.tablesText = UTF8ToString(text); });
+// clang-format on
+
+namespace {
+
+// A parameter of the page's address; empty when absent.
+std::string Param(const char* name) {
+  const int size = qr_param_size(name);
+  std::string value(static_cast<std::size_t>(size), '\0');
+  if (size > 0) qr_param_copy(name, value.data(), size);
+  return value;
+}
+
+bool ParseCount(const std::string& text, std::uint64_t& value) {
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  return !text.empty() && ec == std::errc() && ptr == end;
+}
+
+// The test parameters of the address; false, with the message on the page, when one is wrong.
+bool ReadOptions(qr::WebOptions& options) {
+  std::uint64_t n = 0;
+  const std::string seed = Param("seed");
+  if (!seed.empty()) {
+    if (!ParseCount(seed, n)) {
+      qr_fail(("The seed must be a whole number, not " + qr::Quoted(seed) + ".").c_str());
+      return false;
+    }
+    options.seed = n;
+  }
+  const std::string stop = Param("stop-ms");
+  if (!stop.empty()) {
+    if (!ParseCount(stop, n) || n > 1'000'000'000'000) {
+      qr_fail(("stop-ms must be a number of milliseconds, not " + qr::Quoted(stop) + ".").c_str());
+      return false;
+    }
+    options.stopMs = static_cast<std::int64_t>(n);
+  }
+  options.fast = Param("fast") == "1";
+  options.pads = Param("no-gamepad") != "1";
+  const std::string script = Param("script");
+  if (!script.empty()) {
+    std::istringstream in(script);
+    std::string error;
+    auto events = qr::ParseScript(in, "the script", error);
+    if (!events) {
+      qr_fail(error.c_str());
+      return false;
+    }
+    options.script = std::move(*events);
+  }
+  return true;
+}
+
+// A run of the game; every run is recorded: the page's link downloads it, and a game that enters
+// a table keeps its recording beside the table.
+void Play(qr::WebHost& host) {
+  qr::Recorder recorder(host, nullptr);
+  bool hadInput = false;
+  {
+    qr::Machine machine(recorder);
+    qr::frmRallex game(machine);
+    host.RecordingSource([&] { return recorder.Recording(); });
+    host.StateSource([&] { return StateJson(game, machine.NowMs(), false, machine.Sounds()); });
+    host.OnStop([&] {
+      host.ShowFrame(machine.surface());
+      qr_state(StateJson(game, machine.NowMs(), false, machine.Sounds()).c_str());
+    });
+    game.Form_Load();
+    hadInput = host.TookInput();
+    host.OnStop({});
+    host.StateSource({});
+    host.RecordingSource({});
+    qr_state(StateJson(game, machine.NowMs(), true, machine.Sounds()).c_str());
+  }
+  qr_ended(recorder.Recording().c_str(), hadInput ? 1 : 0);
+}
+
+// A kept game played again from its recording: its seed, its files as the game found them, its
+// input; what comes before the game that earned the entry runs at full speed. The player's
+// storage is only read: the replayer keeps the game's saves to itself. The player's keys do
+// nothing but Esc, which leaves; the replay ends once its input is spent.
+void Watch(qr::WebHost& host, const std::string& name) {
+  const qr::LoadedFile file = host.LoadFile(name, static_cast<std::size_t>(qr::kScriptMaxBytes));
+  std::string error;
+  std::optional<qr::RecordingHeader> header;
+  std::optional<std::vector<qr::ScriptEvent>> events;
+  if (file.status == qr::LoadedFile::Status::Missing) {
+    error = name + " is no longer kept";
+  } else if (file.status == qr::LoadedFile::Status::Unreadable) {
+    error = name + ": " + file.reason;
+  } else {
+    std::istringstream in(file.bytes);
+    events = qr::ParseScript(in, name, error);
+    if (events) header = qr::ParseRecordingHeader(file.bytes, name, error);
+  }
+  if (!events || !header) {
+    host.Tell("cannot play the kept game again: " + error);
+    return;
+  }
+  qr_replaying(name.c_str());
+  {
+    qr::Replayer replayer(host, std::move(*header), std::move(*events), std::nullopt);
+    qr::Machine machine(replayer);
+    qr::frmRallex game(machine);
+    host.StateSource([&] { return StateJson(game, machine.NowMs(), false, machine.Sounds()); });
+    host.OnStop([&] {
+      host.ShowFrame(machine.surface());
+      qr_state(StateJson(game, machine.NowMs(), false, machine.Sounds()).c_str());
+    });
+    game.Form_Load();
+    host.OnStop({});
+    host.StateSource({});
+    qr_state(StateJson(game, machine.NowMs(), true, machine.Sounds()).c_str());
+  }
+  qr_replaying("");
+}
+
+qr::WebHost* pageHost = nullptr;  // for the page's calls below, once the game has started
+
+}  // namespace
+
+// The page's list of kept games asks for both tables as the game reads them from the storage:
+// one line an entry, "PLAYERS PLACE SCORE OTHER INITIALS" (the initials are three characters,
+// blanks included); nothing when there is no valid table.
+extern "C" EMSCRIPTEN_KEEPALIVE void qr_kept_tables() {
+  std::string text;
+  qr::HiScoreTable one;
+  qr::HiScoreTable2P two;
+  if (pageHost != nullptr) {
+    const qr::LoadedFile file = pageHost->LoadFile(qr::kHiScoreFileName, qr::kHiScoreReadLimit);
+    if (file.status == qr::LoadedFile::Status::Ok && qr::ParseHiScoreFile(file.bytes, one, two)) {
+      for (int place = 1; place <= 5; ++place) {
+        text +=
+            "1 " + std::to_string(place) + ' ' + std::to_string(one[place].score) + " 0 " + one[place].initials + '\n';
+      }
+      for (int place = 1; place <= 5; ++place) {
+        text += "2 " + std::to_string(place) + ' ' + std::to_string(two[place].score) + ' ' +
+                std::to_string(two[place].otherScore) + ' ' + two[place].initials + '\n';
+      }
+    }
+  }
+  qr_take_tables(text.c_str());
+}
+
+int main() {
+  qr::WebOptions options;
+  if (!ReadOptions(options)) return 1;
+  for (const qr::GameSound& sound : qr::GameSounds()) {
+    qr_add_sound(sound.name.c_str(), sound.wave.data(), static_cast<int>(sound.wave.size()));
+  }
+  qr::WebHost host(std::move(options));
+  pageHost = &host;
+  for (;;) {
+    host.BeginRun();
+    if (const std::string replay = host.TakeReplay(); !replay.empty()) {
+      Watch(host, replay);
+    } else {
+      Play(host);
+    }
+    if (host.ReplayWanted()) continue;  // the run ended for a kept game: it starts at once
+    qr_press_any_key();
+    host.WaitForKey();
+  }
+}
