@@ -145,6 +145,7 @@ TEST(HeadlessRun, MalformedFlagsOrScriptsRunNothing) {
     {{"--headless", "--script", "twoseeds.txt"}, "twoseeds.txt:2: a second seed"},
     {{"--headless", "--script", "bigseed.txt"}, "bigseed.txt:1: the seed"},
     {{"--headless", "--script", "rules.txt"}, "rules.txt:1: recorded under other rules"},
+    {{"--replay", "rules.txt"}, "rules.txt:1: recorded under other rules"},  // before the window opens
     {{"--headless", "--record", "a.rec", "--record", "b.rec"}, "--record is given twice"},
     {{"--headless", "--script", "played.txt", "--record", "played.txt"}, "names the file being played"},
     {{"--headless", "--record", "nodir/a.rec"}, "nodir/a.rec cannot be written: no such directory"},

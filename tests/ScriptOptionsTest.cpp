@@ -20,7 +20,7 @@ struct Parsed {
 
 Parsed Parse(std::istream& in) {
   Parsed p;
-  p.events = ParseScript(in, "s.txt", p.error);
+  if (auto script = ParseScript(in, "s.txt", p.error)) p.events = std::move(script->events);
   return p;
 }
 
@@ -100,6 +100,70 @@ TEST(Script, KeyNames) {
   for (const char* name :
        {"", "AB", "Escp", "vk:", "vk:0", "vk:256", "vk:-1", "vk:1x", "vk:+5", "F1", "!", "10", "\xC3\xA9"})
     EXPECT_EQ(KeyNameToVk(name), 0) << name;
+
+  // Every key is written under a name that reads back as the same key; a named key under its
+  // first name.
+  for (int vk = 1; vk <= 255; ++vk) EXPECT_EQ(KeyNameToVk(VkToKeyName(vk)), vk) << vk << " " << VkToKeyName(vk);
+  EXPECT_EQ(VkToKeyName(27), "Esc");
+  EXPECT_EQ(VkToKeyName(186), "Semicolon");
+  EXPECT_EQ(VkToKeyName('Q'), "Q");
+  EXPECT_EQ(VkToKeyName(112), "vk:112");
+}
+
+// A recording is written line for line as the recordings kept so far, and reads back as written.
+TEST(Script, RecordingsAreWrittenAsBeforeAndReadBack) {
+  RecordingWriter writer("1.2.3", "2026-12-08 12:30:41 UTC");
+  writer.Seed(18446744073709551615u);
+  LoadedFile table;
+  table.status = LoadedFile::Status::Ok;
+  table.bytes = std::string(
+      "\x00\xFF"
+      "AB",
+      4);
+  writer.FileAtStart("T.dat", table);
+  writer.FileAtStart("Gone.dat", LoadedFile{});
+  writer.Event(0, InputEvent{InputEvent::Kind::Tap, 'Q'});
+  writer.Event(10, InputEvent{InputEvent::Kind::Down, 27});
+  writer.Event(10, InputEvent{InputEvent::Kind::Up, 112});
+  writer.FileAgain(15, "T.dat", LoadedFile{LoadedFile::Status::Unreadable, "", "gone bad"});
+  writer.Event(20, InputEvent{InputEvent::Kind::FocusLost, 0});
+  writer.Event(30, InputEvent{InputEvent::Kind::Close, 0});
+  LoadedFile big;
+  big.status = LoadedFile::Status::Ok;
+  big.bytes = std::string(1500, 'x');  // only its first 1024 bytes are kept
+  writer.FileAgain(40, "T.dat", big);
+  std::string hex;
+  for (int i = 0; i < 1024; ++i) hex += "78";
+  const std::string expected =
+      "0 tap Q\n10 down Esc\n10 up vk:112\n15 file T.dat unreadable\n20 focus-lost\n"
+      "30 close\n40 file T.dat hex " +
+      hex + "\n";
+  const std::string header =
+      "# quillmarsh-rall recording: <game ms> down|up|tap <key>, <game ms> focus-lost|close\n"
+      "# format 2\n# rules 1\n# version 1.2.3\n# started 2026-12-08 12:30:41 UTC\n"
+      "# seed 18446744073709551615\n# file T.dat hex 00ff4142\n# file Gone.dat missing\n";
+  EXPECT_EQ(writer.Text(), header + expected);
+  EXPECT_EQ(writer.Text(7000), header + "# game 7000\n" + expected);
+
+  std::string error;
+  const auto read = ParseScript(writer.Text(7000), "r", error);
+  ASSERT_TRUE(read) << error;
+  EXPECT_EQ(read->header.seed, 18446744073709551615u);
+  EXPECT_EQ(read->header.gameStartMs, 7000);
+  EXPECT_EQ(read->header.files.at("T.dat").bytes, table.bytes);
+  EXPECT_EQ(read->header.files.at("Gone.dat").status, LoadedFile::Status::Missing);
+  ASSERT_EQ(read->header.loads.size(), 2u);
+  EXPECT_EQ(read->header.loads[0].ms, 15);
+  EXPECT_EQ(read->header.loads[0].file.status, LoadedFile::Status::Unreadable);
+  EXPECT_EQ(read->header.loads[1].file.bytes, std::string(1024, 'x'));
+  std::vector<InputEvent> events;
+  for (const ScriptEvent& e : read->events) events.push_back(InputEvent{e.action, e.vk});
+  const std::vector<InputEvent> written = {{InputEvent::Kind::Tap, 'Q'},
+                                           {InputEvent::Kind::Down, 27},
+                                           {InputEvent::Kind::Up, 112},
+                                           {InputEvent::Kind::FocusLost, 0},
+                                           {InputEvent::Kind::Close, 0}};
+  EXPECT_EQ(events, written);
 }
 
 TEST(Script, MalformedLinesAreNamed) {

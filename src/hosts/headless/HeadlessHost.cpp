@@ -6,7 +6,10 @@
 namespace qr {
 
 HeadlessHost::HeadlessHost(HeadlessOptions options)
-    : options_(std::move(options)), files_(options_.dataDir), recorded_(options_.files, options_.loads) {}
+    : options_(std::move(options)),
+      files_(options_.dataDir),
+      recorded_(options_.files, options_.loads),
+      script_(std::move(options_.script)) {}
 
 void HeadlessHost::Pace(std::int64_t gameMs) {
   now_ = gameMs;
@@ -37,12 +40,7 @@ void HeadlessHost::Tell(const std::string& message) {
   told_.push_back(message);
 }
 
-void HeadlessHost::TakeInput(std::vector<InputEvent>& events) {
-  while (nextEvent_ < options_.script.size() && options_.script[nextEvent_].ms <= now_) {
-    const ScriptEvent& e = options_.script[nextEvent_++];
-    events.push_back(InputEvent{e.action, e.vk});
-  }
-}
+void HeadlessHost::TakeInput(std::vector<InputEvent>& events) { script_.Take(now_, events); }
 
 HeadlessMachine::HeadlessMachine(HeadlessOptions options)
     : detail::HeadlessHostHolder(std::move(options)), Machine(headlessHost) {}

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "hosts/desktop/DataFiles.hpp"
-#include "hosts/shared/Recorder.hpp"
+#include "hosts/shared/Playback.hpp"
 #include "hosts/shared/Script.hpp"
 #include "machine/Host.hpp"
 #include "machine/Machine.hpp"
@@ -69,7 +69,7 @@ class HeadlessHost final : public Host {
   // Moves the end of the run (tests start the game, then drive its procedures directly).
   void SetRunMs(std::int64_t runMs) { options_.runMs = runMs; }
   // Events may also be added while the game runs.
-  void AddEvent(const ScriptEvent& event) { options_.script.push_back(event); }
+  void AddEvent(const ScriptEvent& event) { script_.Add(event); }
   // A hook run at every sleep, after the clock moved (tests use it to watch the game).
   void SetSleepHook(std::function<void()> hook) { hook_ = std::move(hook); }
   bool Shown() const { return shown_; }
@@ -78,7 +78,7 @@ class HeadlessHost final : public Host {
   HeadlessOptions options_;
   DataFiles files_;
   RecordedFiles recorded_;
-  std::size_t nextEvent_ = 0;
+  ScriptPlayback script_;
   std::int64_t now_ = 0;  // the game time of the last sleep
   bool shown_ = false;
   std::function<void()> hook_;

@@ -6,13 +6,13 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <sstream>
 
 #include "game/app/frmRallex.hpp"
 #include "hosts/desktop/Files.hpp"
 #include "hosts/desktop/Png.hpp"
 #include "hosts/desktop/RecordingFile.hpp"
 #include "hosts/headless/HeadlessHost.hpp"
+#include "hosts/shared/Recorder.hpp"
 #include "hosts/shared/StateJson.hpp"
 
 namespace qr {
@@ -26,7 +26,7 @@ std::filesystem::path PathOf(const std::string& name) {
 
 }  // namespace
 
-bool LoadScript(const std::string& path, const char* what, std::vector<ScriptEvent>& events, RecordingHeader& header) {
+bool LoadScript(const std::string& path, const char* what, Script& script) {
   std::error_code ec;
   const bool directory = std::filesystem::is_directory(PathOf(path), ec);
   errno = 0;
@@ -36,30 +36,15 @@ bool LoadScript(const std::string& path, const char* what, std::vector<ScriptEve
     std::fprintf(stderr, "quillmarsh-rall: cannot read the %s %s: %s\n", what, Printable(path).c_str(), reason.c_str());
     return false;
   }
-  // Read whole, up to the script's own limit and one byte more to see it exceeded, in pieces:
-  // a short script takes only what it holds.
-  std::string text;
-  char piece[65536];
-  while (in && text.size() <= static_cast<std::size_t>(kScriptMaxBytes)) {
-    in.read(piece, sizeof piece);
-    text.append(piece, static_cast<std::size_t>(in.gcount()));
-  }
-  if (in.bad()) {
-    std::fprintf(stderr, "quillmarsh-rall: %s: cannot be read\n", Printable(path).c_str());
-    return false;
-  }
-  if (text.size() > static_cast<std::size_t>(kScriptMaxBytes))
-    text.resize(static_cast<std::size_t>(kScriptMaxBytes) + 1);
-  std::istringstream words(text);
+  // Read line by line within the script's limits: a short script takes only what it holds, and
+  // an endless one is refused at its limit.
   std::string error;
-  auto parsed = ParseScript(words, path, error);
-  auto parsedHeader = parsed ? ParseRecordingHeader(text, path, error) : std::nullopt;
-  if (!parsed || !parsedHeader) {
+  auto parsed = ParseScript(in, path, error);
+  if (!parsed) {
     std::fprintf(stderr, "quillmarsh-rall: %s\n", error.c_str());
     return false;
   }
-  events = std::move(*parsed);
-  header = std::move(*parsedHeader);
+  script = std::move(*parsed);
   return true;
 }
 
@@ -111,13 +96,14 @@ int RunHeadless(const Options& options) {
   HeadlessOptions h;
   h.runMs = options.runMs;
   h.dataDir = options.dataDir;
-  RecordingHeader header;
-  if (!options.script.empty() && !LoadScript(options.script, "script", h.script, header)) return 2;
+  Script script;
+  if (!options.script.empty() && !LoadScript(options.script, "script", script)) return 2;
   if (!CheckOutputs(options)) return 2;
   // A recording brings its seed and the files the game found; --seed still wins.
-  h.seed = options.seed.value_or(header.seed.value_or(1));
-  h.files = std::move(header.files);
-  h.loads = std::move(header.loads);
+  h.seed = options.seed.value_or(script.header.seed.value_or(1));
+  h.script = std::move(script.events);
+  h.files = std::move(script.header.files);
+  h.loads = std::move(script.header.loads);
 
   std::optional<RecordingFile> record;
   if (!options.record.empty()) record.emplace(options.record);

@@ -1,9 +1,8 @@
 #pragma once
 #include <string>
-#include <vector>
 
 #include "hosts/desktop/Options.hpp"
-#include "hosts/shared/Recorder.hpp"
+#include "hosts/shared/Script.hpp"
 
 namespace qr {
 
@@ -17,8 +16,8 @@ class frmRallex;
 int RunHeadless(const Options& options);
 
 // Reads a script or a recording (what: "script" or "recording", for the messages): its events
-// and its header. False after a message on stderr.
-bool LoadScript(const std::string& path, const char* what, std::vector<ScriptEvent>& events, RecordingHeader& header);
+// and its header. False after one line on stderr.
+bool LoadScript(const std::string& path, const char* what, Script& script);
 
 // Checks, before anything runs, the files the options ask to write (--record, --screenshot,
 // --state): each must be a plain file or a new name in a directory the player may write, and

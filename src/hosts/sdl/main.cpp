@@ -34,9 +34,8 @@ int main(int argc, char** argv) {
   }
   if (options->headless) return qr::RunHeadless(*options);
 
-  std::vector<qr::ScriptEvent> replay;
-  qr::RecordingHeader header;
-  if (!options->replay.empty() && !qr::LoadScript(options->replay, "recording", replay, header)) return 2;
+  qr::Script replay;
+  if (!options->replay.empty() && !qr::LoadScript(options->replay, "recording", replay)) return 2;
   if (!qr::CheckOutputs(*options)) return 2;
   // Written aside as the game goes; the file itself is replaced only by a whole recording.
   std::optional<qr::RecordingFile> record;
@@ -53,7 +52,7 @@ int main(int argc, char** argv) {
   int code = 0;
   const int windowCode = qr::RunWindowed(w, [&](qr::Host& host) {
     std::optional<qr::Replayer> replayer;
-    if (!options->replay.empty()) replayer.emplace(host, std::move(header), std::move(replay), options->seed);
+    if (!options->replay.empty()) replayer.emplace(host, std::move(replay), options->seed);
     // Every game is recorded, so that a game that enters a high-score table keeps its recording.
     qr::Recorder recorder(replayer ? static_cast<qr::Host&>(*replayer) : host, record ? &*record : nullptr);
     qr::Machine machine(recorder);

@@ -8,64 +8,10 @@
 #include <vector>
 
 #include "hosts/shared/HostWrapper.hpp"
+#include "hosts/shared/Playback.hpp"
 #include "hosts/shared/Script.hpp"
 
 namespace qr {
-
-// The version of the recording format this game writes: 1 had only the seed and the files as
-// found at the start (a recording without a "# format" line is of format 1); 2 adds "# game",
-// "# rules" and the files read again during the game.
-constexpr int kRecordingFormat = 2;
-// The version of the game's rules. Raised by any change that makes the same input play another
-// game; a recording of other rules is refused, since it would play a different game. A
-// recording without a "# rules" line was made under the rules of version 1.
-constexpr int kRulesVersion = 1;
-
-// A file the game read again during the game and found other than it last knew it (another
-// game had saved it meanwhile): the body line "<ms> file NAME hex ...|missing|unreadable".
-struct RecordedLoad {
-  std::int64_t ms = 0;
-  std::string name;
-  LoadedFile file;
-};
-
-// What a recording keeps besides the input: the seed, the files the game read as it found them
-// (the high-score tables shape the game) and as it found them again, so that a replay needs
-// nothing of this machine; and where the game of interest begins.
-struct RecordingHeader {
-  std::optional<std::uint64_t> seed;
-  std::map<std::string, LoadedFile> files;
-  std::vector<RecordedLoad> loads;
-  std::optional<std::int64_t> gameStartMs;  // "# game MS": a kept recording's game begins here
-};
-
-// The header of a recording, from its comment lines "# seed N", "# file NAME ...", "# game MS",
-// "# format N" and "# rules N", and its "file" lines; other lines are left alone, so a plain
-// script has an empty header. A header that cannot be trusted (a second seed, a seed out of
-// range, other rules, a newer format) is refused: nothing, with a message naming the line.
-std::optional<RecordingHeader> ParseRecordingHeader(std::string_view text, const std::string& name, std::string& error);
-
-// The name a script gives the key: "Esc", "A", "7", "Semicolon", ... or "vk:N".
-std::string KeyNameOf(int vk);
-
-// The game's files as a recording holds them, for a game played again: as found at the start,
-// as found again when another game had changed them, and as the game itself saved them since.
-class RecordedFiles {
- public:
-  RecordedFiles() = default;
-  RecordedFiles(std::map<std::string, LoadedFile> start, std::vector<RecordedLoad> loads);
-
-  bool Holds(const std::string& name) const { return known_.count(name) != 0; }
-  // The file as the recorded game found it when it read it at game time nowMs.
-  LoadedFile Load(const std::string& name, std::int64_t nowMs);
-  void Saved(const std::string& name, std::string_view bytes);
-  void Removed(const std::string& name);
-
- private:
-  std::map<std::string, LoadedFile> known_;
-  std::vector<RecordedLoad> loads_;
-  std::vector<bool> used_;
-};
 
 // Where a recording is written as the game goes (the desktop's --record file).
 class RecordingSink {
@@ -108,8 +54,7 @@ class Recorder final : public HostWrapper {
   void Flush();
   void StartBody() { bodyStarted_ = true; }
 
-  std::string header_;
-  std::string body_;
+  RecordingWriter text_;
   bool bodyStarted_ = false;
   std::int64_t now_ = 0;
   RecordingSink* out_ = nullptr;
@@ -125,7 +70,8 @@ class Recorder final : public HostWrapper {
 // the game is back in the attract mode, the replay ends.
 class Replayer final : public HostWrapper {
  public:
-  Replayer(Host& inner, RecordingHeader header, std::vector<ScriptEvent> events, std::optional<std::uint64_t> seed);
+  // seed: the command line's, which wins over the recording's.
+  Replayer(Host& inner, Script recording, std::optional<std::uint64_t> seed);
 
   void SetCaption(const std::string& caption) override;
   void Pace(std::int64_t gameMs) override;
@@ -144,9 +90,8 @@ class Replayer final : public HostWrapper {
 
  private:
   RecordedFiles files_;
-  std::vector<ScriptEvent> events_;
+  ScriptPlayback input_;
   std::optional<std::uint64_t> seed_;
-  std::size_t next_ = 0;
   std::int64_t now_ = 0;
   std::int64_t fastUntil_ = 0;
   bool left_ = false;

@@ -7,7 +7,6 @@
 #include <charconv>
 #include <cstdint>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -70,14 +69,13 @@ bool ReadOptions(qr::WebOptions& options) {
   options.pads = Param("no-gamepad") != "1";
   const std::string script = Param("script");
   if (!script.empty()) {
-    std::istringstream in(script);
     std::string error;
-    auto events = qr::ParseScript(in, "the script", error);
-    if (!events) {
+    auto parsed = qr::ParseScript(script, "the script", error);
+    if (!parsed) {
       qr_fail(error.c_str());
       return false;
     }
-    options.script = std::move(*events);
+    options.script = qr::ScriptPlayback(std::move(parsed->events));
   }
   return true;
 }
@@ -113,24 +111,21 @@ void Play(qr::WebHost& host) {
 void Watch(qr::WebHost& host, const std::string& name) {
   const qr::LoadedFile file = host.LoadFile(name, static_cast<std::size_t>(qr::kScriptMaxBytes));
   std::string error;
-  std::optional<qr::RecordingHeader> header;
-  std::optional<std::vector<qr::ScriptEvent>> events;
+  std::optional<qr::Script> recording;
   if (file.status == qr::LoadedFile::Status::Missing) {
     error = name + " is no longer kept";
   } else if (file.status == qr::LoadedFile::Status::Unreadable) {
     error = name + ": " + file.reason;
   } else {
-    std::istringstream in(file.bytes);
-    events = qr::ParseScript(in, name, error);
-    if (events) header = qr::ParseRecordingHeader(file.bytes, name, error);
+    recording = qr::ParseScript(file.bytes, name, error);
   }
-  if (!events || !header) {
+  if (!recording) {
     host.Tell("cannot play the kept game again: " + error);
     return;
   }
   qr_replaying(name.c_str());
   {
-    qr::Replayer replayer(host, std::move(*header), std::move(*events), std::nullopt);
+    qr::Replayer replayer(host, std::move(*recording), std::nullopt);
     qr::Machine machine(replayer);
     qr::frmRallex game(machine);
     host.StateSource([&] { return StateJson(game, machine.NowMs(), false, machine.Sounds()); });
