@@ -9,6 +9,7 @@
 #include <unistd.h>
 #endif
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -20,13 +21,17 @@
 #include <thread>
 #include <vector>
 
+#include "hosts/sdl/FocusGrace.hpp"
 #include "hosts/sdl/KeyMap.hpp"
 #include "hosts/sdl/Screenshot.hpp"
 #include "hosts/sdl/SdlBackend.hpp"
+#include "hosts/sdl/ThreadBridge.hpp"
 #include "hosts/sdl/Viewport.hpp"
 #include "hosts/shared/Gamepads.hpp"
+#include "hosts/shared/InputQueue.hpp"
 #include "hosts/shared/Pacer.hpp"
 #include "hosts/shared/PassStats.hpp"
+#include "machine/Font.hpp"
 #include "machine/Surface.hpp"
 #include "machine/VirtualKeys.hpp"
 
@@ -471,6 +476,188 @@ TEST(Gamepads, InitialsEntryChoosesTypesDeletesAndConfirms) {
   EXPECT_TRUE(out.empty());
   pads.SetButton(1, Gamepads::Button::Start, true, 9000, out);
   EXPECT_EQ(out, Events{Down(vk::k1)});
+}
+
+TEST(InputQueue, StampedInputWaitsInOrderAndEachStampIsAnsweredOnce) {
+  InputQueue q;
+  EXPECT_TRUE(q.Push(Down(vk::kA), 1000));
+  EXPECT_FALSE(q.Push(Down(vk::kA), InputQueue::kNoStamp)) << "a repeat is not measured";
+  EXPECT_TRUE(q.Waiting());
+  InputQueue window;
+  Events pad{Down(vk::kUp), Down(vk::kQ)};
+  EXPECT_TRUE(window.PushAll(pad, 2000));
+  EXPECT_TRUE(pad.empty());
+  q.Append(window);
+  EXPECT_TRUE(window.Empty());
+  EXPECT_FALSE(window.Waiting());
+
+  Events taken{Up(vk::kZ)};
+  q.Take(taken);
+  EXPECT_EQ(taken, (Events{Up(vk::kZ), Down(vk::kA), Down(vk::kA), Down(vk::kUp), Down(vk::kQ)}));
+  EXPECT_TRUE(q.Empty());
+  EXPECT_FALSE(q.Waiting()) << "taken input no longer ends a sleep";
+  std::vector<InputQueue::Stamp> answered;
+  q.TakeAnswered(answered);
+  EXPECT_EQ(answered, (std::vector<InputQueue::Stamp>{1000, 2000, 2000}));
+  q.TakeAnswered(answered);
+  EXPECT_EQ(answered.size(), 3U) << "a later frame answers nothing again";
+
+  // Only unstamped input waiting: the sleep goes on.
+  q.Push(Up(vk::kA), InputQueue::kNoStamp);
+  EXPECT_FALSE(q.Waiting());
+  EXPECT_FALSE(q.Empty());
+
+  // Input dropped before it is taken is never answered; input taken still is.
+  q.Push(Down(vk::k1), 3000);
+  q.Take(taken);
+  q.Push(Down(vk::k2), 4000);
+  q.DropWaiting();
+  EXPECT_TRUE(q.Empty());
+  answered.clear();
+  q.TakeAnswered(answered);
+  EXPECT_EQ(answered, std::vector<InputQueue::Stamp>{3000});
+  q.Push(Down(vk::k2), 5000);
+  q.Take(taken);
+  q.Clear();
+  answered.clear();
+  q.TakeAnswered(answered);
+  EXPECT_TRUE(answered.empty()) << "a new run answers nothing of the last";
+}
+
+TEST(InputQueue, KeysHeldGoUpOnALossAndTheRunEndsOnce) {
+  InputQueue q;
+  KeyInput keys(q);
+  Events out;
+  EXPECT_TRUE(keys.KeyDown(vk::kA, false, 10));
+  EXPECT_FALSE(keys.KeyDown(vk::kA, true, 11)) << "a repeat carries no stamp";
+  keys.Held().Press(vk::kUp, HeldKeys::kPad1, out);
+  EXPECT_TRUE(keys.Add(out, 12));
+  EXPECT_TRUE(keys.KeyDown(vk::kUp, false, 13)) << "held by the pad too, and pressed on the keyboard";
+
+  EXPECT_TRUE(keys.EndOnce(Kind::FocusLost));
+  EXPECT_TRUE(keys.Ended());
+  EXPECT_FALSE(keys.EndOnce(Kind::Close)) << "the game ends on the first";
+  keys.KeyDown(vk::kZ, false, 14);
+  EXPECT_FALSE(keys.EndOnce(Kind::FocusLost));
+  Events taken;
+  q.Take(taken);
+  EXPECT_EQ(taken, (Events{Down(vk::kA), Down(vk::kA), Down(vk::kUp), Down(vk::kUp), Up(vk::kUp), Up(vk::kA),
+                           InputEvent{Kind::FocusLost, 0}, Down(vk::kZ), Up(vk::kZ)}))
+      << "every key goes up, whoever held it";
+  EXPECT_FALSE(keys.Held().HeldBy(vk::kUp, HeldKeys::kPad1));
+
+  // A new run: what was held goes without events, and the run may end again.
+  keys.KeyDown(vk::kQ, false, 15);
+  keys.Restart();
+  q.Clear();
+  EXPECT_FALSE(keys.Ended());
+  EXPECT_FALSE(keys.KeyUp(vk::kQ, 16)) << "nothing held";
+  EXPECT_TRUE(keys.EndOnce(Kind::Close));
+  taken.clear();
+  q.Take(taken);
+  EXPECT_EQ(taken, (Events{InputEvent{Kind::Close, 0}}));
+}
+
+TEST(FocusGrace, ALossInTheGraceCountsOnlyWhenTheGraceIsOverAndNoneBeforeTheFirstFocus) {
+  FocusGrace f;
+  EXPECT_EQ(f.Lost(5000), FocusGrace::Loss::None) << "the window never had the focus";
+  f.Gained();
+  EXPECT_EQ(f.Lost(5000), FocusGrace::Loss::Now);
+  EXPECT_FALSE(f.Pending());
+
+  f.StartGrace(10000);  // a switch to fullscreen
+  EXPECT_EQ(f.Lost(10000 + FocusGrace::kGraceMs - 1), FocusGrace::Loss::Pending);
+  EXPECT_TRUE(f.Pending());
+  EXPECT_EQ(f.GraceUntil(), 10000 + FocusGrace::kGraceMs);
+  EXPECT_FALSE(f.Due(10000 + FocusGrace::kGraceMs - 1));
+  EXPECT_TRUE(f.Due(10000 + FocusGrace::kGraceMs));
+  EXPECT_FALSE(f.Due(10000 + FocusGrace::kGraceMs + 1)) << "decided once";
+
+  f.StartGrace(20000);
+  EXPECT_EQ(f.Lost(20100), FocusGrace::Loss::Pending);
+  f.Gained();  // the focus came back within the grace
+  EXPECT_FALSE(f.Pending());
+  EXPECT_FALSE(f.Due(30000));
+  EXPECT_EQ(f.Lost(30000), FocusGrace::Loss::Now) << "after the grace a loss counts at once";
+}
+
+TEST(ThreadBridge, StampedInputEndsTheGamesSleepAndTheFrameDrawnAfterItGoesOutAtOnce) {
+  std::atomic<int> wakes{0};
+  ThreadBridge bridge([&] { ++wakes; });
+  using SteadyClock = std::chrono::steady_clock;
+  const Font font(10, 96);
+  Surface surface(font);
+
+  // The game sleeps; the window's key ends the sleep long before its end.
+  const auto start = SteadyClock::now();
+  std::atomic<bool> woke{false};
+  std::thread game([&] {
+    bridge.WaitForInput(start + std::chrono::seconds(20));
+    woke = true;
+  });
+  InputQueue pending;
+  pending.Push(Down(vk::kA), InputQueue::kNoStamp);
+  bridge.PostInput(pending);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_FALSE(woke) << "a repeat alone does not end the sleep";
+  pending.Push(Down(vk::kZ), 777);
+  bridge.PostInput(pending);
+  game.join();
+  EXPECT_LT(SteadyClock::now() - start, std::chrono::seconds(10));
+  EXPECT_TRUE(pending.Empty());
+
+  Events taken;
+  bridge.TakeInput(taken);
+  EXPECT_EQ(taken, (Events{Down(vk::kA), Down(vk::kZ)}));
+  Frame shown;
+  bool fresh = false;
+  std::vector<InputQueue::Stamp> answered;
+  EXPECT_FALSE(bridge.TakeFrame(false, shown, fresh, answered)) << "no frame yet, and not the window's turn";
+  const int before = wakes;
+  surface.Cls();
+  bridge.PostFrame(surface);
+  EXPECT_EQ(wakes, before + 1) << "a frame that answers input wakes the window";
+  EXPECT_TRUE(bridge.TakeFrame(false, shown, fresh, answered)) << "it goes out before the window's turn";
+  EXPECT_TRUE(fresh);
+  EXPECT_EQ(shown.indices, surface.Indices());
+  EXPECT_EQ(answered, std::vector<InputQueue::Stamp>{777});
+
+  // Frames that answer nothing wait for the window's turn, and only the newest is shown.
+  surface.Line(0, 0, 10, 10, 0xFFFFFF);
+  bridge.PostFrame(surface);
+  surface.Line(0, 10, 10, 0, 0x00FF00);
+  bridge.PostFrame(surface);
+  EXPECT_EQ(wakes, before + 1);
+  EXPECT_FALSE(bridge.TakeFrame(false, shown, fresh, answered));
+  EXPECT_TRUE(bridge.TakeFrame(true, shown, fresh, answered));
+  EXPECT_TRUE(fresh);
+  EXPECT_EQ(shown.indices, surface.Indices());
+  EXPECT_EQ(shown.palette, surface.Palette());
+  EXPECT_TRUE(bridge.TakeFrame(true, shown, fresh, answered));
+  EXPECT_FALSE(fresh) << "the window's turn with no new frame";
+  EXPECT_EQ(answered.size(), 1U);
+}
+
+TEST(ThreadBridge, RequestsAreCarriedOutOnTheWindowThreadInOrderBeforeTheGameGoesOn) {
+  ThreadBridge bridge([] {});
+  std::vector<std::string> carried;  // window thread
+  std::atomic<bool> ended{false};
+  std::thread window([&] {
+    while (!bridge.RunRequests([&](const WindowRequest& r) {
+      carried.push_back(r.kind == WindowRequest::Kind::Caption ? r.caption : std::to_string(r.x));
+    })) {
+      std::this_thread::yield();
+    }
+    ended = true;
+  });
+  bridge.Request(WindowRequest{WindowRequest::Kind::Caption, "Rall", 0, 0});
+  bridge.Request(WindowRequest{WindowRequest::Kind::MovePointer, {}, 42, 7});
+  bridge.SetTextEntry(true);
+  EXPECT_TRUE(bridge.TextEntry());
+  EXPECT_FALSE(ended);
+  bridge.GameEnded();
+  window.join();
+  EXPECT_EQ(carried, (std::vector<std::string>{"Rall", "42"}));
 }
 
 namespace {

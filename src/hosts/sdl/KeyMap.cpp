@@ -1,4 +1,5 @@
 #include "hosts/sdl/KeyMap.hpp"
+#include "hosts/shared/HostKeys.hpp"
 #include "machine/VirtualKeys.hpp"
 
 namespace qr {
@@ -11,48 +12,48 @@ int OemKeyFor(SDL_Keycode keycode) {
     case SDLK_SEMICOLON:
       return vk::kSemicolon;
     case SDLK_EQUALS:
-      return 187;
+      return vk::kEquals;
     case SDLK_COMMA:
-      return 188;
+      return vk::kComma;
     case SDLK_MINUS:
-      return 189;
+      return vk::kMinus;
     case SDLK_PERIOD:
-      return 190;
+      return vk::kPeriod;
     case SDLK_SLASH:
-      return 191;
+      return vk::kSlash;
     case SDLK_BACKQUOTE:
-      return 192;
+      return vk::kBackquote;
     case SDLK_LEFTBRACKET:
-      return 219;
+      return vk::kLeftBracket;
     case SDLK_BACKSLASH:
-      return 220;
+      return vk::kBackslash;
     case SDLK_RIGHTBRACKET:
-      return 221;
+      return vk::kRightBracket;
     case SDLK_QUOTE:
-      return 222;
+      return vk::kQuote;
     default:
       return 0;
   }
 }
 
 int ByPosition(SDL_Scancode sc) {
-  if (sc >= SDL_SCANCODE_A && sc <= SDL_SCANCODE_Z) return 'A' + (sc - SDL_SCANCODE_A);
-  if (sc >= SDL_SCANCODE_1 && sc <= SDL_SCANCODE_9) return '1' + (sc - SDL_SCANCODE_1);
-  if (sc >= SDL_SCANCODE_KP_1 && sc <= SDL_SCANCODE_KP_9) return 97 + (sc - SDL_SCANCODE_KP_1);
-  if (sc >= SDL_SCANCODE_F1 && sc <= SDL_SCANCODE_F12) return 112 + (sc - SDL_SCANCODE_F1);
-  if (sc >= SDL_SCANCODE_F13 && sc <= SDL_SCANCODE_F24) return 124 + (sc - SDL_SCANCODE_F13);
+  if (sc >= SDL_SCANCODE_A && sc <= SDL_SCANCODE_Z) return vk::kA + (sc - SDL_SCANCODE_A);
+  if (sc >= SDL_SCANCODE_1 && sc <= SDL_SCANCODE_9) return vk::k1 + (sc - SDL_SCANCODE_1);
+  if (sc >= SDL_SCANCODE_KP_1 && sc <= SDL_SCANCODE_KP_9) return vk::kNumpad1 + (sc - SDL_SCANCODE_KP_1);
+  if (sc >= SDL_SCANCODE_F1 && sc <= SDL_SCANCODE_F12) return vk::kF1 + (sc - SDL_SCANCODE_F1);
+  if (sc >= SDL_SCANCODE_F13 && sc <= SDL_SCANCODE_F24) return vk::kF13 + (sc - SDL_SCANCODE_F13);
   switch (sc) {
     case SDL_SCANCODE_0:
-      return '0';
+      return vk::k0;
     case SDL_SCANCODE_KP_0:
-      return 96;
+      return vk::kNumpad0;
     case SDL_SCANCODE_BACKSPACE:
       return vk::kBackspace;
     case SDL_SCANCODE_TAB:
-      return 9;
+      return vk::kTab;
     case SDL_SCANCODE_KP_CLEAR:
     case SDL_SCANCODE_CLEAR:
-      return 12;
+      return vk::kClear;
     case SDL_SCANCODE_RETURN:
     case SDL_SCANCODE_RETURN2:
     case SDL_SCANCODE_KP_ENTER:
@@ -67,21 +68,21 @@ int ByPosition(SDL_Scancode sc) {
     case SDL_SCANCODE_RALT:
       return vk::kAlt;
     case SDL_SCANCODE_PAUSE:
-      return 19;
+      return vk::kPause;
     case SDL_SCANCODE_CAPSLOCK:
-      return 20;
+      return vk::kCapsLock;
     case SDL_SCANCODE_ESCAPE:
       return vk::kEsc;
     case SDL_SCANCODE_SPACE:
       return vk::kSpace;
     case SDL_SCANCODE_PAGEUP:
-      return 33;
+      return vk::kPageUp;
     case SDL_SCANCODE_PAGEDOWN:
-      return 34;
+      return vk::kPageDown;
     case SDL_SCANCODE_END:
-      return 35;
+      return vk::kEnd;
     case SDL_SCANCODE_HOME:
-      return 36;
+      return vk::kHome;
     case SDL_SCANCODE_LEFT:
       return vk::kLeft;
     case SDL_SCANCODE_UP:
@@ -91,58 +92,58 @@ int ByPosition(SDL_Scancode sc) {
     case SDL_SCANCODE_DOWN:
       return vk::kDown;
     case SDL_SCANCODE_PRINTSCREEN:
-      return 44;
+      return vk::kPrintScreen;
     case SDL_SCANCODE_INSERT:
-      return 45;
+      return vk::kInsert;
     case SDL_SCANCODE_DELETE:
-      return 46;
+      return vk::kDelete;
     case SDL_SCANCODE_LGUI:
-      return 91;
+      return vk::kLeftWindows;
     case SDL_SCANCODE_RGUI:
-      return 92;
+      return vk::kRightWindows;
     case SDL_SCANCODE_APPLICATION:
-      return 93;
+      return vk::kMenu;
     case SDL_SCANCODE_KP_MULTIPLY:
-      return 106;
+      return vk::kNumpadMultiply;
     case SDL_SCANCODE_KP_PLUS:
-      return 107;
+      return vk::kNumpadAdd;
     case SDL_SCANCODE_KP_COMMA:
-      return 108;
+      return vk::kNumpadSeparator;
     case SDL_SCANCODE_KP_MINUS:
-      return 109;
+      return vk::kNumpadSubtract;
     case SDL_SCANCODE_KP_PERIOD:
     case SDL_SCANCODE_KP_DECIMAL:
-      return 110;
+      return vk::kNumpadDecimal;
     case SDL_SCANCODE_KP_DIVIDE:
-      return 111;
+      return vk::kNumpadDivide;
     case SDL_SCANCODE_NUMLOCKCLEAR:
-      return 144;
+      return vk::kNumLock;
     case SDL_SCANCODE_SCROLLLOCK:
-      return 145;
+      return vk::kScrollLock;
     case SDL_SCANCODE_SEMICOLON:
       return vk::kSemicolon;
     case SDL_SCANCODE_EQUALS:
-      return 187;
+      return vk::kEquals;
     case SDL_SCANCODE_COMMA:
-      return 188;
+      return vk::kComma;
     case SDL_SCANCODE_MINUS:
-      return 189;
+      return vk::kMinus;
     case SDL_SCANCODE_PERIOD:
-      return 190;
+      return vk::kPeriod;
     case SDL_SCANCODE_SLASH:
-      return 191;
+      return vk::kSlash;
     case SDL_SCANCODE_GRAVE:
-      return 192;
+      return vk::kBackquote;
     case SDL_SCANCODE_LEFTBRACKET:
-      return 219;
+      return vk::kLeftBracket;
     case SDL_SCANCODE_BACKSLASH:
-      return 220;
+      return vk::kBackslash;
     case SDL_SCANCODE_RIGHTBRACKET:
-      return 221;
+      return vk::kRightBracket;
     case SDL_SCANCODE_APOSTROPHE:
-      return 222;
+      return vk::kQuote;
     case SDL_SCANCODE_NONUSBACKSLASH:
-      return 226;
+      return vk::kNonUsBackslash;
     default:
       return 0;
   }
@@ -151,7 +152,7 @@ int ByPosition(SDL_Scancode sc) {
 }  // namespace
 
 int VirtualKeyFor(SDL_Scancode scancode, SDL_Keycode keycode) {
-  if (keycode >= SDLK_a && keycode <= SDLK_z) return 'A' + (keycode - SDLK_a);
+  if (keycode >= SDLK_a && keycode <= SDLK_z) return vk::kA + (keycode - SDLK_a);
   // A letter position that types punctuation on this layout (the M key of a French keyboard
   // types a comma) is named by what it types, so it does not pass for a letter key.
   if (scancode >= SDL_SCANCODE_A && scancode <= SDL_SCANCODE_Z) {

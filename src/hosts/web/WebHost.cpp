@@ -11,7 +11,9 @@
 #include <cstring>
 #include <utility>
 
+#include "hosts/shared/HostKeys.hpp"
 #include "machine/Surface.hpp"
+#include "machine/VirtualKeys.hpp"
 
 // The page's side of the host: web/rall.js defines the object QR that these call.
 // clang-format off
@@ -84,11 +86,22 @@ constexpr int kSaveNoStorage = 3;  // SAVE_NO_STORAGE: the page has no storage
 
 // In fast mode the page still gets control this often.
 constexpr double kFastYieldMs = 16;
-// The keys whose default action (scrolling, going back, the browser's find) the page stops.
-bool IsPageKey(int vk) {
-  return vk == 8 || vk == 9 || vk == 13 || vk == 27 || vk == 32 || (vk >= 33 && vk <= 40) || (vk >= 48 && vk <= 57) ||
-         (vk >= 65 && vk <= 90) || (vk >= 186 && vk <= 222) || vk == 122 || vk == 123;
+// The keys whose default action (scrolling, going back, the browser's find) the page stops:
+// Backspace, Tab, Enter, Esc, Space, the page and arrow keys, digits, letters, punctuation, F11
+// and F12.
+bool IsPageKey(int key) {
+  return key == vk::kBackspace || key == vk::kTab || key == vk::kEnter || key == vk::kEsc || key == vk::kSpace ||
+         (key >= vk::kPageUp && key <= vk::kDown) || (key >= vk::k0 && key <= vk::k9) ||
+         (key >= vk::kA && key <= vk::kZ) || (key >= vk::kSemicolon && key <= vk::kQuote) || key == vk::kF11 ||
+         key == vk::kF12;
 }
+
+// Firefox's own key codes of three punctuation keys.
+constexpr int kFirefoxSemicolon = 59;
+constexpr int kFirefoxEquals = 61;
+constexpr int kFirefoxMinus = 173;
+// The browser's key codes run from 1 to 255.
+constexpr int kLastKeyCode = 255;
 
 // An event's time stamp on the page's clock. A browser that gives none, or one that is not of the
 // last second (a pad that comes back with a button held carries the time of its last change),
@@ -132,14 +145,14 @@ EM_BOOL OnVisibility(int /*type*/, const EmscriptenVisibilityChangeEvent* e, voi
 
 int VirtualKeyForDom(int keyCode) {
   switch (keyCode) {
-    case 59:  // Firefox's semicolon
-      return 186;
-    case 61:  // Firefox's equals sign
-      return 187;
-    case 173:  // Firefox's minus sign
-      return 189;
+    case kFirefoxSemicolon:
+      return vk::kSemicolon;
+    case kFirefoxEquals:
+      return vk::kEquals;
+    case kFirefoxMinus:
+      return vk::kMinus;
     default:
-      return keyCode >= 1 && keyCode <= 255 ? keyCode : 0;
+      return keyCode >= 1 && keyCode <= kLastKeyCode ? keyCode : 0;
   }
 }
 
@@ -212,10 +225,9 @@ void WebHost::ShowFrame(const Surface& surface) {
     last = y;
   }
   if (first >= 0) qr_frame(rgba_.data(), static_cast<int>(rgba_.size()), first, last + 1);
-  if (!observed_.empty()) {
-    qr_answers(observed_.data(), static_cast<int>(observed_.size()));
-    observed_.clear();
-  }
+  answered_.clear();
+  input_.TakeAnswered(answered_);
+  if (!answered_.empty()) qr_answers(answered_.data(), static_cast<int>(answered_.size()));
 }
 
 void WebHost::ShowWindow() { qr_show(); }
@@ -248,7 +260,7 @@ void WebHost::Pace(std::int64_t gameMs) {
   // input at the same game time, only sooner, and the next wait is the longer for it. Input that
   // came while the game ran does the same. No wait ends before its time: input that comes just
   // after a pass must not have to wait for the rest of it.
-  const bool input = !inputStamps_.empty();
+  const bool input = input_.Waiting();
   if (now < (input ? earliest : due)) {
     qr_wait(due, earliest, input ? 1 : 0);
     lastYield_ = emscripten_get_now();
@@ -290,14 +302,8 @@ void WebHost::TakeInput(std::vector<InputEvent>& events) {
     Yield();
   }
   const std::size_t first = events.size();
-  while (nextEvent_ < options_.script.size() && options_.script[nextEvent_].ms <= now_) {
-    const ScriptEvent& e = options_.script[nextEvent_++];
-    events.push_back(InputEvent{e.action, e.vk});
-  }
-  events.insert(events.end(), input_.begin(), input_.end());
-  input_.clear();
-  observed_.insert(observed_.end(), inputStamps_.begin(), inputStamps_.end());
-  inputStamps_.clear();
+  options_.script.Take(now_, events);
+  input_.Take(events);
   // The recording link shows once the run has input to download.
   if (!tookInput_ && events.size() > first) {
     tookInput_ = true;
@@ -383,13 +389,9 @@ void WebHost::CountPass(LoopId id) { stats_.Pass(id, static_cast<std::int64_t>(e
 // press.
 void WebHost::BeginRun() {
   pacer_.Restart();
-  input_.clear();
-  inputStamps_.clear();
-  observed_.clear();
-  held_.ReleaseAll(0xFF, scratch_);
-  scratch_.clear();
+  input_.Clear();
+  keys_.Restart();
   textEntry_ = false;
-  runEndQueued_ = false;
   tookInput_ = false;
   qr_recording_on(0);
 }
@@ -407,17 +409,16 @@ void WebHost::WaitForKey() {
     if (PollPads()) keyPressed_ = true;  // a pad plugged in while the page waits
   }
   waitingForKey_ = false;
-  input_.clear();  // what the pads did meanwhile is no input of the next run
-  inputStamps_.clear();
+  input_.DropWaiting();  // what the pads did meanwhile is no input of the next run
 }
 
 // F11 switches fullscreen and F12 saves a screenshot; the game sees neither. Keys with Ctrl,
 // Alt or the system key still reach the game, and keep their meaning in the browser.
 bool WebHost::KeyDown(int keyCode, bool repeat, bool modifier, double stamp) {
   const int vk = VirtualKeyForDom(keyCode);
-  if (vk == 122 || vk == 123) {
+  if (vk == vk::kF11 || vk == vk::kF12) {
     if (!repeat) {
-      if (vk == 122) {
+      if (vk == vk::kF11) {
         qr_fullscreen();
       } else {
         qr_screenshot();
@@ -431,51 +432,30 @@ bool WebHost::KeyDown(int keyCode, bool repeat, bool modifier, double stamp) {
     return IsPageKey(vk) && !modifier;
   }
   pads_.KeyboardUsed();
-  held_.Press(vk, HeldKeys::kKeyboard, scratch_);  // auto-repeat comes as further key-downs
-  QueueAll(scratch_, repeat ? -1 : stamp);
+  if (keys_.KeyDown(vk, repeat, stamp)) qr_wake();  // auto-repeat comes as further key-downs, unstamped
   return IsPageKey(vk) && !modifier;
 }
 
 bool WebHost::KeyUp(int keyCode, double stamp) {
   const int vk = VirtualKeyForDom(keyCode);
-  if (vk == 0 || !held_.HeldBy(vk, HeldKeys::kKeyboard)) return false;
-  held_.Release(vk, HeldKeys::kKeyboard, scratch_);
-  QueueAll(scratch_, stamp);
+  if (vk == 0 || !keys_.Held().HeldBy(vk, HeldKeys::kKeyboard)) return false;
+  if (keys_.KeyUp(vk, stamp)) qr_wake();
   return IsPageKey(vk);
 }
 
 // One loss ends the run; every key held goes up, since the page no longer hears them.
 void WebHost::FocusLost() {
-  ReleaseAll();
-  if (runEndQueued_ || waitingForKey_) return;
-  runEndQueued_ = true;
-  Queue(InputEvent{InputEvent::Kind::FocusLost, 0}, -1);
+  if (waitingForKey_) {
+    keys_.ReleaseAll();
+    return;
+  }
+  keys_.EndOnce(InputEvent::Kind::FocusLost);
 }
 
 // The page closes the run, as a closed window closes the game (a replay ends so too).
 void WebHost::EndRun() {
-  if (runEndQueued_) return;
-  runEndQueued_ = true;
-  ReleaseAll();
-  Queue(InputEvent{InputEvent::Kind::Close, 0}, -1);
-}
-
-void WebHost::ReleaseAll() {
-  held_.ReleaseAll(0xFF, scratch_);
-  QueueAll(scratch_, -1);
-}
-
-// A key's repeat and the events the page makes itself carry no stamp and do not end the wait.
-void WebHost::Queue(InputEvent e, double stamp) {
-  input_.push_back(e);
-  if (stamp < 0) return;
-  inputStamps_.push_back(stamp);
-  qr_wake();
-}
-
-void WebHost::QueueAll(std::vector<InputEvent>& events, double stamp) {
-  for (const InputEvent& e : events) Queue(e, stamp);
-  events.clear();
+  if (keys_.Ended()) return;
+  keys_.EndOnce(InputEvent::Kind::Close);
 }
 
 // A pad is known by its place in the browser's list and its name; a pad that leaves frees its
@@ -486,7 +466,7 @@ bool WebHost::PollPads() {
   const bool entry = textEntry_ && !waitingForKey_;
   if (entry != pads_.Entry()) {
     pads_.SetEntry(entry, scratch_);
-    QueueAll(scratch_, -1);
+    keys_.Add(scratch_, InputQueue::kNoStamp);
   }
   if (emscripten_sample_gamepad_data() != EMSCRIPTEN_RESULT_SUCCESS) return false;
   const int listed = std::min(emscripten_get_num_gamepads(), kPadSlots);
@@ -509,7 +489,7 @@ bool WebHost::PollPads() {
       padButtons_[static_cast<std::size_t>(i)] = 0;
       if (!at.empty()) {
         pads_.Detach(i, scratch_);
-        QueueAll(scratch_, -1);
+        keys_.Add(scratch_, InputQueue::kNoStamp);
       }
       at = identity;
       if (!at.empty()) {
@@ -534,7 +514,7 @@ bool WebHost::PollPads() {
     }
     const double y = pad.numAxes > 1 && std::isfinite(pad.axis[1]) ? std::clamp(pad.axis[1], -1.0, 1.0) : 0.0;
     pads_.SetStick(i, static_cast<int>(std::lround(y * 32767)), nowMs, scratch_);
-    QueueAll(scratch_, Stamp(pad.timestamp));
+    if (keys_.Add(scratch_, Stamp(pad.timestamp))) qr_wake();
   }
   pads_.Tick(nowMs);
   const bool playing = std::any_of(padAt_.begin(), padAt_.end(), [](const std::string& at) { return !at.empty(); });

@@ -7,9 +7,10 @@
 #include <vector>
 
 #include "hosts/shared/Gamepads.hpp"
+#include "hosts/shared/InputQueue.hpp"
 #include "hosts/shared/Pacer.hpp"
 #include "hosts/shared/PassStats.hpp"
-#include "hosts/shared/Script.hpp"
+#include "hosts/shared/Playback.hpp"
 #include "machine/Host.hpp"
 
 namespace qr {
@@ -18,10 +19,10 @@ namespace qr {
 // use most of them; no-gamepad leaves the game pads alone.
 struct WebOptions {
   std::optional<std::uint64_t> seed;
-  std::vector<ScriptEvent> script;  // input at game times, besides the keyboard's
-  std::int64_t stopMs = -1;         // the game halts at this game time (tests read the picture; QR.resume() goes on)
-  bool fast = false;                // no pacing: game time runs as fast as the page can
-  bool pads = true;                 // the browser's game pads play too
+  ScriptPlayback script;     // input at game times, besides the keyboard's
+  std::int64_t stopMs = -1;  // the game halts at this game time (tests read the picture; QR.resume() goes on)
+  bool fast = false;         // no pacing: game time runs as fast as the page can
+  bool pads = true;          // the browser's game pads play too
 };
 
 // The web page's host: the picture goes to the page's canvas, keys come from the browser's key
@@ -89,11 +90,6 @@ class WebHost final : public Host {
   static void OnPadTimer(void* host);
 
  private:
-  // stamp: when the event happened on the page's clock (performance.now()); negative for events
-  // the page made itself.
-  void Queue(InputEvent e, double stamp);
-  void QueueAll(std::vector<InputEvent>& events, double stamp);
-  void ReleaseAll();
   void EndRun();
   void TakePageRequests();
   // Reads the pads; true when A or Start went down on one of them.
@@ -113,22 +109,20 @@ class WebHost final : public Host {
   std::vector<std::uint8_t> rgba_;  // the picture handed to the canvas
   std::vector<std::uint8_t> previewIndices_;
   std::array<std::uint32_t, 256> previewPalette_{};
-  std::vector<InputEvent> input_;
+  // The input for the game; its stamps are the page's clock (performance.now()).
+  InputQueue input_;
+  KeyInput keys_{input_};  // the keys the keyboard and the pads hold, and the run's end
   std::vector<InputEvent> scratch_;
-  HeldKeys held_;  // the keys the keyboard and the pads hold
-  Gamepads pads_{held_};
+  Gamepads pads_{keys_.Held()};
   static constexpr int kPadSlots = 8;                 // the places of the browser's list that are read
   std::array<std::string, kPadSlots> padAt_;          // the identity of the pad that plays from each place
   std::array<std::string, kPadSlots> padRefused_;     // a pad without the standard mapping, told once
   std::array<std::uint8_t, kPadSlots> padButtons_{};  // the buttons of kPadButtons held, as bits
   bool textEntry_ = false;                            // the game takes typed characters
-  std::vector<double> inputStamps_;                   // when the events in input_ happened
-  std::vector<double> observed_;                      // ... of the events the game took, not yet drawn
-  std::size_t nextEvent_ = 0;
-  std::int64_t now_ = 0;  // the game time of the last Pace
+  std::vector<InputQueue::Stamp> answered_;           // the input a frame answers
+  std::int64_t now_ = 0;                              // the game time of the last Pace
   Pacer pacer_;
   double lastYield_ = 0;
-  bool runEndQueued_ = false;
   bool tookInput_ = false;  // the run has input to download
   bool waitingForKey_ = false;
   bool keyPressed_ = false;
