@@ -88,10 +88,8 @@ void BM_AttractTenMinutes(benchmark::State& state) {
   for (auto _ : state) {
     HeadlessOptions o;
     o.runMs = 600000;
-    HeadlessMachine platform(o);
-    frmRallex game(platform);
-    PlayHeadless(game);
-    benchmark::DoNotOptimize(game.ballDir);
+    const StartedGame s(o);
+    benchmark::DoNotOptimize(s.game.ballDir);
   }
   state.SetLabel("virtual 600 s per iteration");
 }

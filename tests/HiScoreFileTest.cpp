@@ -485,15 +485,14 @@ TEST(HiScoreFile, TwoGamesOnOneDirectoryKeepEachOthersEntries) {
 
   // A's recording, played again without any file of this machine, finds B's entry again.
   std::string error;
-  auto header = ParseRecordingHeader(second, "2p-2.txt", error);
-  ASSERT_TRUE(header) << error;
+  auto recording = ParseScript(second, "2p-2.txt", error);
+  ASSERT_TRUE(recording) << error;
+  const RecordingHeader* header = &recording->header;
   HeadlessOptions again = StartedGame::Options(1, (tmp.path() / "again").string());
   again.files = header->files;
   again.loads = header->loads;
-  HeadlessMachine platform(again);
-  frmRallex game(platform);
-  PlayHeadless(game);
-  platform.SetRunMs(std::numeric_limits<std::int64_t>::max());
+  StartedGame replay(again);
+  frmRallex& game = replay.game;
   game.numPlayers = 2;
   RallexProbe::hiScores2P(game)[1] = HiScore2P{"AAA", 4, 0};
   game.KeepNewEntry(1);

@@ -1,8 +1,10 @@
 #pragma once
 // Test access to the game window's private state, and a harness that starts the game headless.
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <string>
+#include <utility>
 
 #include "game/app/frmRallex.hpp"
 #include "hosts/headless/HeadlessHost.hpp"
@@ -48,13 +50,20 @@ struct RallexProbe {
   static std::int16_t CenteredX(const frmRallex& g, const std::string& text) { return g.CenteredX(text); }
 };
 
-// A game started headless up to its first pause: start-up has run (tables filled, window
-// shown, coin timer on) and the attract loop has made its first pass. From here a test sets
-// fields and calls procedures directly; the virtual clock runs on until runMs.
+// A game played headless from start-up (Form_Load) until it ends by itself or its virtual
+// clock reaches the options' runMs; with runMs 0 (the seed constructor), up to its first pause:
+// start-up has run (tables filled, window shown, coin timer on) and the attract loop has made
+// its first pass. watch, if given, is called at the end of every sleep of the run (it may add
+// input or end the run with platform.SetRunMs). Afterwards the clock runs on without end, so
+// that a test may set fields and call procedures directly.
 struct StartedGame {
-  explicit StartedGame(std::uint64_t seed = 1, std::string dataDir = {})
-      : platform(Options(seed, dataDir)), game(platform) {
-    PlayHeadless(game);
+  using Watch = std::function<void(StartedGame&)>;
+  explicit StartedGame(std::uint64_t seed = 1, std::string dataDir = {}) : StartedGame(Options(seed, dataDir)) {}
+  explicit StartedGame(HeadlessOptions options, const Watch& watch = {})
+      : platform(std::move(options)), game(platform) {
+    if (watch) platform.SetSleepHook([this, &watch] { watch(*this); });
+    exited = PlayHeadless(game);
+    platform.SetSleepHook(nullptr);
     platform.SetRunMs(std::numeric_limits<std::int64_t>::max());
   }
   static HeadlessOptions Options(std::uint64_t seed, const std::string& dataDir) {
@@ -66,6 +75,7 @@ struct StartedGame {
   }
   HeadlessMachine platform;
   frmRallex game;
+  bool exited = false;  // the game ended by itself (Esc or the focus lost) within the run
 };
 
 }  // namespace qr

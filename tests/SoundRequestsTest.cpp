@@ -135,33 +135,28 @@ ScriptEvent Key(std::int64_t ms, ScriptEvent::Action action, int vk) {
 
 TEST(SoundRequests, EveryCoinChimesOnceAndNothingElseSounds) {
   using A = ScriptEvent::Action;
-  HeadlessMachine platform(Scripted({Key(1000, A::Tap, 81), Key(3000, A::Down, 81), Key(3900, A::Up, 81)}, 6000));
-  frmRallex game(platform);
-  PlayHeadless(game);
-  const Sounds& sounds = platform.Sounds();
-  EXPECT_GE(game.credits, 4);  // one tap, then the key held for almost a second
-  EXPECT_EQ(sounds, Sounds(static_cast<std::size_t>(game.credits), kCredit));
+  const StartedGame s(Scripted({Key(1000, A::Tap, 81), Key(3000, A::Down, 81), Key(3900, A::Up, 81)}, 6000));
+  // One tap, then the key held from 3000 to 3900 ms: the coin timer's ticks at 3000, 3250, 3500
+  // and 3750 ms.
+  EXPECT_EQ(s.game.credits, 5);
+  EXPECT_EQ(s.platform.Sounds(), Sounds(static_cast<std::size_t>(s.game.credits), kCredit));
 }
 
 TEST(SoundRequests, QuittingStopsAnySound) {
-  HeadlessMachine platform(Scripted({Key(2000, ScriptEvent::Action::Tap, vk::kEsc)}, 60000));
-  frmRallex game(platform);
-  ASSERT_NO_THROW(game.Form_Load());
-  EXPECT_EQ(platform.Sounds(), Sounds{""});
+  const StartedGame s(Scripted({Key(2000, ScriptEvent::Action::Tap, vk::kEsc)}, 60000));
+  ASSERT_TRUE(s.exited);
+  EXPECT_EQ(s.platform.Sounds(), Sounds{""});
 }
 
 TEST(SoundRequests, TheAttractRallyIsSilent) {
-  HeadlessMachine platform(Scripted({}, 300000));
-  frmRallex game(platform);
   int bounces = 0;
   std::int16_t lastDir = 0;
-  platform.SetSleepHook([&] {
-    if (game.ballDir != lastDir) ++bounces;
-    lastDir = game.ballDir;
+  const StartedGame s(Scripted({}, 300000), [&](StartedGame& run) {
+    if (run.game.ballDir != lastDir) ++bounces;
+    lastDir = run.game.ballDir;
   });
-  PlayHeadless(game);
   EXPECT_GT(bounces, 100);  // five minutes of rally went on
-  const Sounds& sounds = platform.Sounds();
+  const Sounds& sounds = s.platform.Sounds();
   EXPECT_EQ(Count(sounds, kPaddle) + Count(sounds, kBorder) + Count(sounds, kMiss), 0u);
 }
 
@@ -170,22 +165,20 @@ TEST(SoundRequests, TheAttractRallyIsSilent) {
 // the bonus jingle instead.
 TEST(SoundRequests, AOnePlayerGameSoundsLikeOne) {
   using A = ScriptEvent::Action;
-  HeadlessMachine platform(Scripted({Key(500, A::Tap, 81), Key(1500, A::Tap, 49)}, 30 * 60 * 1000));
-  frmRallex game(platform);
   std::size_t soundsAtEnd = 0;
   std::int16_t bonusAtEnd = 0;
   std::int16_t paddlesAtEnd = -1;
-  platform.SetSleepHook([&] {
-    if (game.endGame && paddlesAtEnd < 0) {
-      soundsAtEnd = platform.Sounds().size();
-      bonusAtEnd = game.p1Bonus;
-      paddlesAtEnd = game.paddles;
-      platform.SetRunMs(platform.NowMs());
+  const StartedGame s(Scripted({Key(500, A::Tap, 81), Key(1500, A::Tap, 49)}, 30 * 60 * 1000), [&](StartedGame& run) {
+    if (run.game.endGame && paddlesAtEnd < 0) {
+      soundsAtEnd = run.platform.Sounds().size();
+      bonusAtEnd = run.game.p1Bonus;
+      paddlesAtEnd = run.game.paddles;
+      run.platform.SetRunMs(run.platform.NowMs());
     }
   });
-  PlayHeadless(game);
   ASSERT_EQ(paddlesAtEnd, 0) << "the game did not end";
-  const Sounds game1(platform.Sounds().begin(), platform.Sounds().begin() + static_cast<std::ptrdiff_t>(soundsAtEnd));
+  const Sounds& all = s.platform.Sounds();
+  const Sounds game1(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(soundsAtEnd));
   ASSERT_FALSE(game1.empty());
   EXPECT_EQ(game1.front(), kCredit);
   EXPECT_EQ(Count(game1, kCredit), 1u);

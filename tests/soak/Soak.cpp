@@ -168,13 +168,12 @@ int main(int argc, char** argv) {
 
   int sessions = 0;
   try {
-    for (;;) {
+    for (bool exited = true; exited;) {  // Esc ended the program: start it again
       auto game = std::make_unique<frmRallex>(platform);
       current = game.get();
       ++sessions;
-      game->Form_Load();  // returns when Esc ended the program; start it again
+      exited = PlayHeadless(*game);
     }
-  } catch (const RunEnded&) {
   } catch (const Failure& f) {
     failure = f.what;
   }

@@ -77,6 +77,14 @@ async function state(page) {
   await page.waitForFunction('!QR.wantState', { timeout: 5000 });
   return JSON.parse(await page.evaluate('QR.state'));
 }
+// The game state once pred holds for it, asked for again until then; what, if it never does.
+async function stateWhen(page, what, pred, seconds = 5) {
+  for (const end = Date.now() + seconds * 1000; Date.now() < end; await sleep(50)) {
+    const s = await state(page);
+    if (pred(s)) return s;
+  }
+  throw new Error(what);
+}
 // The one text file that clicking selector downloads, as bytes.
 async function downloadFrom(page, selector) {
   const downloads = path.join(tmp, 'downloads');
@@ -171,10 +179,9 @@ await check('keys drive a game: a coin sounds, 2 starts, A moves the paddle, Esc
   await page.waitForFunction('QR.soundsPlayed.includes("SNDCREDIT")', { timeout: 3000 });
   expect(await page.evaluate('soundStarts.some((s) => Math.abs(s - 0.38) < 0.01)'), 'no coin sound reached WebAudio');
   await page.keyboard.press('KeyQ');
-  await sleep(400);
+  await stateWhen(page, 'the second coin was not counted', (s) => s.credits === 2);
   await page.keyboard.press('Digit2');
-  await sleep(300);
-  const before = await state(page);
+  const before = await stateWhen(page, '2 started no game', (s) => s.numPlayers > 0 || s.credits < 2);
   expect(before.numPlayers === 2 && before.credits === 0, `no two-player game: ${before.numPlayers} players`);
   await page.keyboard.down('KeyA');
   await sleep(300);
@@ -182,8 +189,7 @@ await check('keys drive a game: a coin sounds, 2 starts, A moves the paddle, Esc
   const after = await state(page);
   expect(after.p1Center < before.p1Center, `the paddle stayed at ${after.p1Center}`);
   await page.keyboard.press('Escape');
-  await sleep(500);
-  const left = await state(page);
+  const left = await stateWhen(page, 'Esc did not end the game', (s) => s.numPlayers === 0 || s.exitRequested);
   expect(left.numPlayers === 0 && !left.exitRequested, 'Esc did not abandon the game');
   await page.close();
 });
@@ -197,22 +203,15 @@ await check('two pads play a two-player game from the coins to the initials, and
     await pad(`button("${id}", ${button}, false)`);
     await sleep(90);
   };
-  const until = async (what, pred, seconds) => {
-    for (const end = Date.now() + seconds * 1000; Date.now() < end; await sleep(200)) {
-      const s = await state(page);
-      if (pred(s)) return s;
-    }
-    throw new Error(what);
-  };
+  const until = (what, pred, seconds) => stateWhen(page, what, pred, seconds);
   const [back, start, a, up, down] = [8, 9, 0, 12, 13];
   await pad('plug(0, "pad one")');
   await pad('plug(1, "pad two")');
   // Three coins: one is left when the game ends.
-  for (const id of ['pad one', 'pad two', 'pad one']) {
+  for (const [i, id] of ['pad one', 'pad two', 'pad one'].entries()) {
     await press(id, back);
-    await sleep(300);  // the coin key is looked at every 250 ms
+    await until(`${id}'s Back did not insert coin ${i + 1}`, (s) => s.credits === i + 1, 3);
   }
-  await until('Back did not insert three coins', (s) => s.credits === 3, 3);
   await sleep(500);
   await press('pad two', start);
   await until('player 2\'s Start did not start a two-player game', (s) => s.numPlayers === 2 && s.credits === 1, 3);
@@ -331,9 +330,12 @@ await check('without storage or game pads the game plays and says so; without We
       else Object.defineProperty(window, name, { get: blocked });
     }, block);
     await page.goto(origin);
-    await sleep(1500);
+    const said = await page.waitForFunction((text) => document.getElementById('message').textContent.includes(text),
+      { timeout: 5000 }, lines[block]).then(() => true, () => false);
     const line = await page.evaluate('document.getElementById("message").textContent');
-    expect(line.includes(lines[block]), `no line for ${block}: "${line}"`);
+    expect(said, `no line for ${block}: "${line}"`);
+    if (running) await page.waitForFunction('QR.frames > 0', { timeout: 5000 }).catch(() => {});
+    else await sleep(1000);  // time enough to start, had it been able to
     expect(await page.evaluate('QR.frames > 0') === running, `the game ${running ? 'did not run' : 'ran'}`);
     await page.close();
   }
@@ -507,6 +509,14 @@ await check('a kept game plays on the page as natively, says "Replay", never wri
     `the download ${got.name} is not the kept game`);
   expect(JSON.stringify(await items(page)) === JSON.stringify({ ...before, 'quillmarsh-rall/replays/2p-2.txt': late }),
     'watching wrote the storage');
+  // A kept game of other rules would play another game: it is refused in one line on the page.
+  await page.evaluate((v) => localStorage.setItem('quillmarsh-rall/replays/2p-3.txt', v),
+    kept.replace(/^# rules \d+$/m, '# rules 2'));
+  await page.goto(`${origin}?watch=replays/2p-3.txt&fast=1`);
+  await page.waitForFunction('document.getElementById("message").textContent.includes("rules")', { timeout: 10000 });
+  const refused = await messageLine(page);
+  expect(/^Cannot play the kept game again: replays\/2p-3\.txt:\d+: recorded under other rules \('2'; this game plays rules 1\), so it would play a different game\.$/.test(refused),
+    `the refusal says "${refused}"`);
   await page.evaluate('localStorage.clear()');
   await page.close();
 });
