@@ -90,6 +90,9 @@ class WebHost final : public Host {
   static void OnPadTimer(void* host);
 
  private:
+  // The browser's events go to this host from construction to destruction (WebInput.cpp).
+  void Listen();
+  void StopListening();
   void EndRun();
   void TakePageRequests();
   // Reads the pads; true when A or Start went down on one of them.
