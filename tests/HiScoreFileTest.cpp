@@ -433,9 +433,10 @@ namespace qr {
 namespace {
 
 // A game started headless with its recorder, as the desktop runs it, up to its first pause.
-struct RecordedGame {
-  RecordedGame(std::uint64_t seed, const std::string& dataDir) : host(StartedGame::Options(seed, dataDir)) {
-    PlayHeadless(game);
+struct RecordedGame : WrappedGame<Recorder> {
+  RecordedGame(std::uint64_t seed, const std::string& dataDir)
+      : WrappedGame(StartedGame::Options(seed, dataDir), nullptr) {
+    Start();
     host.SetRunMs(std::numeric_limits<std::int64_t>::max());
   }
   // The game has just won entry of the table of players with these initials and scores.
@@ -449,10 +450,6 @@ struct RecordedGame {
     }
     game.KeepNewEntry(entry);
   }
-  HeadlessHost host;
-  Recorder recorder{host, nullptr};
-  Machine machine{recorder};
-  frmRallex game{machine};
 };
 
 }  // namespace

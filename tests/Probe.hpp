@@ -78,4 +78,20 @@ struct StartedGame {
   bool exited = false;  // the game ended by itself (Esc or the focus lost) within the run
 };
 
+// A headless game whose host is wrapped as the desktop wraps it: by the recorder
+// (WrappedGame<Recorder> g(options, nullptr)) or the replayer (WrappedGame<Replayer> g(options,
+// script, seed)). Start() runs it from start-up as StartedGame does, up to the options' runMs.
+template <class Wrapper>
+struct WrappedGame {
+  template <class... Args>
+  explicit WrappedGame(HeadlessOptions options, Args&&... args)
+      : host(std::move(options)), wrapper(host, std::forward<Args>(args)...) {}
+  bool Start() { return exited = PlayHeadless(game); }
+  HeadlessHost host;
+  Wrapper wrapper;
+  Machine machine{wrapper};
+  frmRallex game{machine};
+  bool exited = false;
+};
+
 }  // namespace qr

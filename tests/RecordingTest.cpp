@@ -30,16 +30,13 @@ struct Outcome {
 
 Outcome Play(HeadlessOptions options, std::int64_t ms) {
   options.runMs = ms;
-  HeadlessHost host(std::move(options));
-  Recorder recorder(host, nullptr);
-  Machine machine(recorder);
-  frmRallex game(machine);
-  const bool exited = PlayHeadless(game);
+  WrappedGame<Recorder> g(std::move(options), nullptr);
+  g.Start();
   Outcome out;
-  out.state = StateJson(game, machine.NowMs(), exited, machine.Sounds());
+  out.state = StateJson(g.game, g.machine.NowMs(), g.exited, g.machine.Sounds());
   out.picture.resize(static_cast<std::size_t>(Surface::kWidth) * Surface::kHeight);
-  machine.surface().ToRgb(out.picture.data());
-  out.recording = machine.Recording();
+  g.machine.surface().ToRgb(out.picture.data());
+  out.recording = g.machine.Recording();
   return out;
 }
 
@@ -239,15 +236,11 @@ TEST(Recording, AReplayEndsWhenItsInputIsSpent) {
   HeadlessOptions live;
   live.dataDir = other.str();
   live.runMs = 400000;
-  HeadlessHost host(live);
-  Replayer replayer(host, *recording, std::nullopt);
-  Machine machine(replayer);
-  frmRallex game(machine);
-  const bool exited = PlayHeadless(game);
-  EXPECT_TRUE(exited) << "the replay ended by itself";
-  EXPECT_TRUE(replayer.Ended());
-  EXPECT_LT(machine.NowMs(), 200000);
-  EXPECT_EQ(host.Told().back(), "the replay has ended");
+  WrappedGame<Replayer> replay(live, *recording, std::nullopt);
+  EXPECT_TRUE(replay.Start()) << "the replay ended by itself";
+  EXPECT_TRUE(replay.wrapper.Ended());
+  EXPECT_LT(replay.machine.NowMs(), 200000);
+  EXPECT_EQ(replay.host.Told().back(), "the replay has ended");
   EXPECT_TRUE(std::filesystem::is_empty(other.path())) << "a replay writes nothing";
 }
 
