@@ -1,13 +1,18 @@
-// What the window sends to the screen: the strips of a frame that changed, and the frame scaled
-// into the window's picture.
+// What the window sends to the screen: the strips of a frame that changed, the frame scaled
+// into the window's picture, and the picture while the game sends none (the pause's banner).
+#include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <random>
 #include <vector>
 
+#include "hosts/sdl/ThreadBridge.hpp"
 #include "hosts/sdl/Viewport.hpp"
+#include "hosts/sdl/WindowPresenter.hpp"
+#include "machine/Font.hpp"
 #include "machine/Surface.hpp"
 
 namespace qr {
@@ -142,6 +147,74 @@ TEST(ScaleFrame, AWindowSmallerThanThePlayfieldShowsItShrunk) {
   EXPECT_EQ(picture.At(v.x, v.y), 0xFF000000u | TestPalette()[1]);
   EXPECT_EQ(picture.At(v.x + v.w - 1, v.y + v.h - 1), 0xFF000000u | TestPalette()[1]);
   EXPECT_EQ(picture.At(v.x - 1, v.y), 0u);  // nothing outside the viewport
+}
+
+TEST(PauseBanner, DrawnInColoursTheFrameDoesNotUseOrNotAtAll) {
+  Indices frame(kW * kH);
+  Palette palette{};
+  for (std::size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<std::uint8_t>(i % 200);
+  for (int i = 0; i < 200; ++i) palette[i] = 0x010101u * static_cast<std::uint32_t>(i);
+  Indices banner = frame;
+  Palette bannerPalette = palette;
+  DrawPauseBanner(banner, bannerPalette);
+  std::array<int, 256> count{};
+  for (std::size_t at = 0; at < frame.size(); ++at) {
+    if (banner[at] != frame[at]) ++count[banner[at]];
+  }
+  for (int i = 0; i < 200; ++i) {
+    EXPECT_EQ(count[i], 0) << "drawn in colour " << i << " of the frame";
+    EXPECT_EQ(bannerPalette[i], palette[i]);
+  }
+  EXPECT_EQ(std::count_if(count.begin(), count.end(), [](int n) { return n > 0; }), 3) << "box, edge and text";
+
+  // A frame with no colour to spare is left as it is.
+  for (std::size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<std::uint8_t>(i % 256);
+  banner = frame;
+  DrawPauseBanner(banner, bannerPalette);
+  EXPECT_EQ(banner, frame);
+}
+
+// While the game sends no frames (paused, or waiting for the window), the newest frame stays on
+// the screen; the pause's banner comes and goes over it.
+TEST(WindowPresenter, WithoutNewFramesTheNewestStaysAndTheBannerComesAndGoes) {
+  SDL_SetHint(SDL_HINT_VIDEODRIVER, "dummy");
+  ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0) << SDL_GetError();
+  SDL_Window* window = SDL_CreateWindow("test", 0, 0, kW * 2, kH * 2, SDL_WINDOW_HIDDEN);
+  ASSERT_NE(window, nullptr) << SDL_GetError();
+  {
+    ThreadBridge bridge([] {});
+    WindowPresenter presenter(window);
+    const Font font(10, 96);
+    Surface surface(font);
+    surface.Cls();
+    std::int64_t now = 1000;
+    auto turns = [&](int n, const Frame& want, const char* what) {
+      for (int i = 0; i < n; ++i) {
+        presenter.Present(bridge, 0, now += 1000);
+        EXPECT_TRUE(presenter.Shown() == want) << what << ", turn " << i;
+      }
+    };
+    surface.Line(10, 10, 50, 50, 0xFFFFFF);
+    bridge.PostFrame(surface);
+    presenter.Present(bridge, 0, now);
+    const Frame first = presenter.Shown();
+    ASSERT_FALSE(first.indices.empty());
+    surface.Line(100, 100, 150, 150, 0x00FF00);
+    bridge.PostFrame(surface);
+    Frame newest;
+    newest.indices = surface.Indices();
+    newest.palette = surface.Palette();
+    ASSERT_FALSE(newest == first);
+    turns(3, newest, "no new frame");
+    presenter.ShowPaused(true);
+    Frame banner = newest;
+    DrawPauseBanner(banner.indices, banner.palette);
+    turns(3, banner, "paused");
+    presenter.ShowPaused(false);
+    turns(2, newest, "going on");
+  }
+  SDL_DestroyWindow(window);
+  SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
 
 }  // namespace

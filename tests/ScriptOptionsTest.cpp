@@ -279,6 +279,7 @@ TEST(Options, WrongFlagsAreNamed) {
       {{"--headless", "--replay", "r.txt"}, "--replay"},  // window only
       {{"--headless", "--scale", "2"}, "--scale"},        // window only
       {{"--headless", "--fullscreen"}, "--fullscreen"},
+      {{"--headless", "--pause-when-unfocused"}, "--pause-when-unfocused"},  // no focus to lose
       {{"--scale", "9"}, "--scale"},
       {{"--headless", "--seed", "\x1B[2J\x07"}, "--seed wants a whole number, not '\\x1B[2J\\x07'"},
   };
@@ -292,9 +293,19 @@ TEST(Options, WrongFlagsAreNamed) {
 
 TEST(Options, UsageCoversBothModes) {
   const std::string usage = UsageText();
-  for (const char* flag :
-       {"--headless", "--seed", "--script", "--run-ms", "--screenshot", "--state", "--data-dir", "--help", "--scale"})
+  for (const char* flag : {"--headless", "--seed", "--script", "--run-ms", "--screenshot", "--state", "--data-dir",
+                           "--help", "--scale", "--pause-when-unfocused"})
     EXPECT_NE(usage.find(flag), std::string::npos) << flag;
+
+  // Losing the focus ends the game unless asked otherwise, in a game and in a replay alike.
+  std::string error;
+  auto o = ParseArgs({"--scale", "2"}, error);
+  ASSERT_TRUE(o) << error;
+  EXPECT_FALSE(o->pauseWhenUnfocused);
+  o = ParseArgs({"--pause-when-unfocused", "--replay", "r.txt"}, error);
+  ASSERT_TRUE(o) << error;
+  EXPECT_TRUE(o->pauseWhenUnfocused);
+  EXPECT_EQ(o->replay, "r.txt");
 }
 
 }  // namespace qr

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "hosts/sdl/FocusGrace.hpp"
+#include "hosts/sdl/FocusPause.hpp"
 #include "hosts/sdl/KeyMap.hpp"
 #include "hosts/sdl/Screenshot.hpp"
 #include "hosts/sdl/SdlBackend.hpp"
@@ -31,6 +32,7 @@
 #include "hosts/shared/InputQueue.hpp"
 #include "hosts/shared/Pacer.hpp"
 #include "hosts/shared/PassStats.hpp"
+#include "hosts/shared/TouchControls.hpp"
 #include "machine/Font.hpp"
 #include "machine/Surface.hpp"
 #include "machine/VirtualKeys.hpp"
@@ -478,6 +480,68 @@ TEST(Gamepads, InitialsEntryChoosesTypesDeletesAndConfirms) {
   EXPECT_EQ(out, Events{Down(vk::k1)});
 }
 
+// The touch screen's controls: held while a finger is on them, alone or with the keyboard and the
+// pads on the same key; in the initials entry the pad's chooser with Type, Delete and OK.
+TEST(TouchControls, FingersHoldKeysAndTypeInitials) {
+  using C = TouchControls::Control;
+  HeldKeys keys;
+  TouchControls touch(keys);
+  Events out;
+  // Two players at once; a finger sliding from Up to Down lets A go and holds Z.
+  touch.Set(C::Up1, true, 0, out);
+  touch.Set(C::Down2, true, 0, out);
+  touch.Set(C::Up1, false, 0, out);
+  touch.Set(C::Down1, true, 0, out);
+  EXPECT_EQ(out, (Events{Down(vk::kA), Down(vk::kDown), Up(vk::kA), Down(vk::kZ)}));
+  out.clear();
+  // The keyboard holds Z too: the key goes up when the last of them lets go.
+  keys.Press(vk::kZ, HeldKeys::kKeyboard, out);
+  touch.Set(C::Down1, false, 0, out);
+  EXPECT_EQ(out, Events{Down(vk::kZ)});
+  keys.Release(vk::kZ, HeldKeys::kKeyboard, out);
+  touch.Set(C::Coin, true, 0, out);
+  touch.Set(C::Coin, true, 0, out);  // a second finger on the same control is no new press
+  EXPECT_EQ(out, (Events{Down(vk::kZ), Up(vk::kZ), Down(vk::kQ)}));
+  out.clear();
+  touch.ReleaseAll(out);
+  EXPECT_EQ(out, (Events{Up(vk::kDown), Up(vk::kQ)}));
+  out.clear();
+
+  // The entry: Up held from before does not step; Down steps at once and on while held.
+  touch.Set(C::Up2, true, 1000, out);
+  touch.SetEntry(true, out);
+  EXPECT_EQ(out, (Events{Down(vk::kUp), Up(vk::kUp)}));
+  out.clear();
+  touch.Tick(5000);
+  EXPECT_EQ(touch.Preview(), 0) << "no preview before Up or Down is touched in the entry";
+  touch.Set(C::Up2, false, 5000, out);
+  touch.Set(C::Down1, true, 6000, out);                 // B
+  touch.Tick(6000 + CharacterChooser::kRepeatDelayMs);  // C
+  touch.Set(C::Down1, false, 6500, out);
+  touch.Set(C::Coin, true, 6500, out);  // nothing: Q would type a letter
+  touch.Set(C::Type, true, 6500, out);
+  touch.Set(C::Type, false, 6500, out);
+  touch.Set(C::Up1, true, 7000, out);  // B
+  touch.Set(C::Up1, false, 7000, out);
+  touch.Set(C::Type, true, 7000, out);
+  touch.Set(C::Delete, true, 7000, out);
+  touch.Set(C::Esc, true, 7000, out);
+  touch.Set(C::Ok, true, 7000, out);
+  EXPECT_EQ(out, (Events{Tap('C'), Tap('B'), Tap(vk::kBackspace), Tap(vk::kEsc), Tap(vk::kEnter)}));
+  EXPECT_EQ(touch.Preview(), 'B');
+  touch.KeyboardUsed();
+  EXPECT_EQ(touch.Preview(), 0) << "the keyboard types: no preview";
+
+  // OK, still touched as the entry ends, and Coin, held through it, start nothing.
+  out.clear();
+  touch.SetEntry(false, out);
+  touch.Set(C::Ok, false, 9000, out);
+  touch.Set(C::Coin, false, 9000, out);
+  EXPECT_TRUE(out.empty());
+  touch.Set(C::OnePlayer, true, 9000, out);
+  EXPECT_EQ(out, Events{Down(vk::k1)});
+}
+
 TEST(InputQueue, StampedInputWaitsInOrderAndEachStampIsAnsweredOnce) {
   InputQueue q;
   EXPECT_TRUE(q.Push(Down(vk::kA), 1000));
@@ -579,6 +643,85 @@ TEST(FocusGrace, ALossInTheGraceCountsOnlyWhenTheGraceIsOverAndNoneBeforeTheFirs
   EXPECT_FALSE(f.Pending());
   EXPECT_FALSE(f.Due(30000));
   EXPECT_EQ(f.Lost(30000), FocusGrace::Loss::Now) << "after the grace a loss counts at once";
+}
+
+TEST(FocusPause, AKeyOrAClickGoesOnOnceTheFocusIsBackAndNoKeyOfThePauseReachesTheGame) {
+  using Key = FocusPause::Key;
+  constexpr int kA = SDL_SCANCODE_A;
+  constexpr int kQ = SDL_SCANCODE_Q;
+  constexpr int kAlt = SDL_SCANCODE_LALT;
+  FocusPause p;
+  EXPECT_EQ(p.KeyDown(kA, false, 0), Key::Game);
+  EXPECT_TRUE(p.Lost());
+  EXPECT_FALSE(p.Lost()) << "paused once";
+  EXPECT_FALSE(p.KeyUp(kA)) << "held before the pause: its key-up is the game's";
+  EXPECT_FALSE(p.Press(1000)) << "no click goes on without the focus";
+  EXPECT_EQ(p.KeyDown(kQ, false, 1000), Key::Kept);
+
+  // Switching back: the key held from it, and a click at once, do not go on.
+  p.Gained(2000);
+  EXPECT_EQ(p.Now(), FocusPause::State::Back);
+  EXPECT_EQ(p.KeyDown(kAlt, false, 2000), Key::Kept);
+  EXPECT_FALSE(p.Press(2000 + FocusPause::kSettleMs - 1));
+  EXPECT_TRUE(p.KeyUp(kAlt));
+  EXPECT_EQ(p.KeyDown(kA, true, 2000 + FocusPause::kSettleMs), Key::Kept) << "a repeat does not go on";
+  EXPECT_EQ(p.KeyDown(kQ, false, 2000 + FocusPause::kSettleMs), Key::GoOn);
+  EXPECT_FALSE(p.Paused());
+  // The key that went on, and the one held through the pause, stay the player's until let go.
+  EXPECT_EQ(p.KeyDown(kQ, true, 3000), Key::Kept);
+  EXPECT_EQ(p.KeyDown(kA, true, 3000), Key::Kept);
+  EXPECT_TRUE(p.KeyUp(kQ));
+  EXPECT_FALSE(p.KeyUp(kQ));
+  EXPECT_EQ(p.KeyDown(kQ, false, 3100), Key::Game);
+  EXPECT_EQ(p.KeyDown(kA, false, 3100), Key::Game) << "pressed anew: its key-up went astray";
+  EXPECT_EQ(p.KeyDown(kA, true, 3200), Key::Game);
+  EXPECT_EQ(p.KeyDown(-1, false, 3200), Key::Game);
+  EXPECT_EQ(p.KeyDown(FocusPause::kKeys, false, 3200), Key::Game);
+
+  // Lost again before going on: the focus must come back first; a click goes on then.
+  EXPECT_TRUE(p.Lost());
+  p.Gained(5000);
+  EXPECT_FALSE(p.Lost()) << "still paused";
+  EXPECT_EQ(p.Now(), FocusPause::State::Away);
+  EXPECT_FALSE(p.Press(9000));
+  p.Gained(9000);
+  p.Gained(9100);  // gained twice: the settling counts from the first
+  EXPECT_TRUE(p.Press(9000 + FocusPause::kSettleMs));
+  EXPECT_FALSE(p.Press(9999)) << "not paused";
+
+  // A closed window goes on at once, with or without the focus.
+  EXPECT_TRUE(p.Lost());
+  p.Closed();
+  EXPECT_FALSE(p.Paused());
+}
+
+TEST(ThreadBridge, APauseHoldsTheGameAtTheEndOfItsSleepUntilItGoesOn) {
+  ThreadBridge bridge([] {});
+  InputQueue pending;
+  pending.Push(Down(vk::kA), 10);
+  bridge.PostInput(pending);
+  bridge.SetPaused(true);
+  std::atomic<bool> took{false};
+  Events taken;
+  std::thread game([&] {
+    bridge.WaitForInput(std::chrono::steady_clock::now());
+    bridge.TakeInput(taken);
+    took = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(120));
+  EXPECT_FALSE(took) << "the game took input while paused";
+  EXPECT_GE(bridge.PausedMs(), 100);
+  pending.Push(Up(vk::kA), InputQueue::kNoStamp);
+  bridge.PostInput(pending);
+  bridge.SetPaused(false);
+  game.join();
+  EXPECT_EQ(taken, (Events{Down(vk::kA), Up(vk::kA)})) << "what waited, and what came as it went on";
+  const std::int64_t paused = bridge.PausedMs();
+  EXPECT_GE(paused, 100);
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(bridge.PausedMs(), paused) << "the pause is over";
+  bridge.SetPaused(false);
+  EXPECT_EQ(bridge.PausedMs(), paused);
 }
 
 TEST(ThreadBridge, StampedInputEndsTheGamesSleepAndTheFrameDrawnAfterItGoesOutAtOnce) {

@@ -3,7 +3,7 @@
 #
 #   window-test.sh CASE GAME_EXE CADENCE_PROBE_EXE
 #
-# Cases: no-display, esc, fullscreen, screenshot, fit, focus-loss, terminate, play, replay, cadence. Exit 0 passed,
+# Cases: no-display, esc, fullscreen, screenshot, fit, focus-loss, pause, terminate, play, replay, cadence. Exit 0 passed,
 # 1 failed, 77 skipped (xvfb-run is not installed).
 set -u
 
@@ -245,6 +245,91 @@ focus-loss)
   running "$game2" || fail "the second game ended too"
   win2="$(window)"
   xdotool windowfocus --sync "$win2"
+  esc_ends game2
+  ;;
+
+pause)
+  # With --pause-when-unfocused another window taking the focus mid-rally pauses the game instead
+  # of ending it: its clock stands still, the key held then goes up when it goes on, and neither
+  # F12 nor the key that goes on (Q, a coin) reaches the game. The recording plays again, headless
+  # and in the window, to the state the game ended in.
+  start game --scale 1 --pause-when-unfocused --record "$tmp/game.rec" --state "$tmp/played.json"
+  win="$(window)"
+  [ -n "$win" ] || fail "no window"
+  xdotool windowfocus --sync "$win"
+  sleep 1
+  xdotool key q
+  sleep 0.3
+  xdotool key q
+  sleep 0.5
+  xdotool key 2
+  sleep 4
+  xdotool keydown a
+  sleep 0.3
+  # The second game takes the focus (and ends when it loses it: it has not the option).
+  start game2 --scale 1
+  sleep 3
+  running "$game" || fail "losing the focus ended the game"
+  xdotool keyup a
+  xdotool windowfocus --sync "$win"
+  ends "$game2" 5 || fail "the second game did not end on losing the focus"
+  game2=""
+  sleep 0.6
+  xdotool key F12
+  i=0
+  until grep -q '\.png$' "$tmp/game.out"; do
+    i=$((i + 1))
+    [ "$i" -gt 100 ] && fail "F12 saved nothing while paused"
+    sleep 0.05
+  done
+  [ -z "${QR_KEEP_SCREENSHOT:-}" ] || cp "$(grep '\.png$' "$tmp/game.out")" "$QR_KEEP_SCREENSHOT"
+  xdotool key q
+  sleep 0.3
+  for _ in 1 2 3 4 5; do
+    xdotool keydown Up
+    sleep 0.2
+    xdotool keyup Up
+    sleep 0.2
+  done
+  for _ in 1 2 3 4 5; do
+    running "$game" || break
+    xdotool key Escape
+    sleep 0.5
+  done
+  ends "$game" 5 || fail "Esc did not end the program"
+  [ "$code" -eq 0 ] || fail "ended with exit code $code"
+  game=""
+  no_errors game
+  # The paddle key held at the pause goes up when the game goes on, at about the same game time
+  # (the pause took over 3 s of the wall clock); after it, no coin, and the game went on.
+  down="$(grep ' down A$' "$tmp/game.rec" | tail -n 1 | cut -d' ' -f1)"
+  up="$(grep ' up A$' "$tmp/game.rec" | tail -n 1 | cut -d' ' -f1)"
+  [ -n "$down" ] && [ -n "$up" ] || fail "the held key is not recorded down and up"
+  echo "A held from game time $down to $up"
+  [ $((up - down)) -lt 1500 ] || fail "the game's clock ran during the pause ($down to $up)"
+  awk -v t="$down" '$1 > t && $3 == "Q"' "$tmp/game.rec" | grep -q . && fail "the key that went on reached the game"
+  awk -v t="$up" '$1 >= t && $3 == "Up"' "$tmp/game.rec" | grep -q . || fail "the game did not go on"
+  "$exe" --headless --script "$tmp/game.rec" --state "$tmp/headless.json" >"$tmp/headless.out" 2>"$tmp/headless.err" ||
+    fail "the headless replay failed"
+  cmp "$tmp/played.json" "$tmp/headless.json" || fail "the headless replay ends in another state"
+  start game2 --scale 1 --replay "$tmp/game.rec" --state "$tmp/replayed.json"
+  ends "$game2" 60 || fail "the replay did not end with the recording"
+  game2=""
+  cmp "$tmp/played.json" "$tmp/replayed.json" || fail "the replay in the window ends in another state"
+
+  # A signal (as closing the window) ends a paused game at once.
+  start game --scale 1 --pause-when-unfocused
+  win="$(window)"
+  xdotool windowfocus --sync "$win"
+  sleep 1.5
+  start game2 --scale 1
+  sleep 1.5
+  running "$game" || fail "losing the focus ended the game"
+  kill -TERM "$game"
+  ends "$game" 3 || fail "still running 3 s after SIGTERM while paused"
+  [ "$code" -eq 0 ] || fail "ended with exit code $code after SIGTERM while paused"
+  game=""
+  xdotool windowfocus --sync "$(window)"
   esc_ends game2
   ;;
 

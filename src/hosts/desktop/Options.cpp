@@ -39,6 +39,9 @@ std::string UsageText() {
          "  --fullscreen        start in fullscreen (F11 or Alt+Enter switches)\n"
          "  --mute              play no sound\n"
          "  --no-gamepad        leave game pads alone (the keyboard still plays)\n"
+         "  --pause-when-unfocused\n"
+         "                      losing the focus pauses the game instead of ending it;\n"
+         "                      a key or a click goes on once the focus is back\n"
          "  --replay FILE       play a recorded game again (Esc leaves)\n"
          "\n"
          "Headless options:\n"
@@ -76,8 +79,11 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, std::stri
       o.headless = true;
     } else if (arg == "--stats") {
       o.stats = true;
-    } else if (arg == "--fullscreen" || arg == "--mute" || arg == "--no-gamepad") {
-      (arg == "--fullscreen" ? o.fullscreen : arg == "--mute" ? o.mute : o.noGamepad) = true;
+    } else if (arg == "--fullscreen" || arg == "--mute" || arg == "--no-gamepad" || arg == "--pause-when-unfocused") {
+      (arg == "--fullscreen"   ? o.fullscreen
+       : arg == "--mute"       ? o.mute
+       : arg == "--no-gamepad" ? o.noGamepad
+                               : o.pauseWhenUnfocused) = true;
       windowOnly = true;
       windowFlag = arg;
     } else if (arg == "--seed") {

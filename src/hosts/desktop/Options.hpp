@@ -21,7 +21,8 @@ struct Options {
   bool fullscreen = false;
   bool mute = false;
   bool noGamepad = false;
-  std::string replay;  // a recording to play back
+  bool pauseWhenUnfocused = false;  // a lost focus pauses the game instead of ending it
+  std::string replay;               // a recording to play back
   // The headless twin.
   std::string script;
   std::int64_t runMs = 600000;

@@ -50,7 +50,7 @@ class SdlHost final : public Host {
 
   // The game clock runs on the wall clock: game time t is due at the start time plus t, so a
   // late wake-up is made good by the next sleeps and the game keeps its 100 passes a second.
-  // After a stall (a suspended laptop, a debugger) or a jump of the game clock, pacing starts
+  // After a stall (a suspended laptop, a debugger, a pause) or a jump of the game clock, pacing starts
   // afresh rather than racing to catch up.
   void Pace(std::int64_t gameMs) override {
     using namespace std::chrono;
@@ -88,7 +88,8 @@ class SdlHost final : public Host {
     return static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
   }
 
-  void CountPass(LoopId id) override { stats_.Pass(id, SteadyMs() - startMs_); }
+  // A pause is no time of the loops'.
+  void CountPass(LoopId id) override { stats_.Pass(id, SteadyMs() - startMs_ - bridge_.PausedMs()); }
   void TextEntry(bool on) override { bridge_.SetTextEntry(on); }
   std::string Recording(std::int64_t /*gameStartMs*/) override { return {}; }
 
@@ -135,7 +136,7 @@ int RunWindowed(const WindowOptions& options, const std::function<void(Host&)>& 
   // The window's own framebuffer (shared memory on X11), not one emulated with a GL texture:
   // only the changed parts of the picture go to the screen, and no GL driver is woken for them.
   SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
-  // Losing the focus ends the game anyway; a fullscreen window must not minimise on its own.
+  // Losing the focus ends or pauses the game anyway; a fullscreen window must not minimise on its own.
   SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
 #if !defined(_WIN32) && !defined(__APPLE__)
   // Only real displays: without one, SDL would fall back to drawing off-screen and the game

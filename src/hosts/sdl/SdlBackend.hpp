@@ -14,6 +14,7 @@ struct WindowOptions {
   bool mute = false;
   bool stats = false;
   bool gamepads = true;               // --no-gamepad: false
+  bool pauseWhenUnfocused = false;    // a lost focus pauses the game instead of ending it
   std::optional<std::uint64_t> seed;  // none: seeded from the clock
   std::string dataDir;                // empty: the default data directory
 };

@@ -19,8 +19,15 @@ void ThreadBridge::PostFrame(const Surface& surface) {
 }
 
 void ThreadBridge::TakeInput(std::vector<InputEvent>& events) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
+  resumed_.wait(lock, [this] { return !paused_; });
   input_.Take(events);
+}
+
+std::int64_t ThreadBridge::PausedMs() {
+  std::lock_guard lock(mutex_);
+  const Clock::duration d = pausedBefore_ + (paused_ ? Clock::now() - pausedSince_ : Clock::duration{});
+  return std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
 }
 
 void ThreadBridge::WaitForInput(Clock::time_point until) {
@@ -56,6 +63,20 @@ void ThreadBridge::PostInput(InputQueue& pending) {
   }
   // A key's repeat and the events the window makes itself can wait.
   if (stamped) inputArrived_.notify_one();
+}
+
+void ThreadBridge::SetPaused(bool paused) {
+  {
+    std::lock_guard lock(mutex_);
+    if (paused == paused_) return;
+    paused_ = paused;
+    if (paused) {
+      pausedSince_ = Clock::now();
+    } else {
+      pausedBefore_ += Clock::now() - pausedSince_;
+    }
+  }
+  if (!paused) resumed_.notify_all();
 }
 
 bool ThreadBridge::RunRequests(const std::function<void(const WindowRequest&)>& run) {

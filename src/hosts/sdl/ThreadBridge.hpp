@@ -26,7 +26,7 @@ struct WindowRequest {
 };
 
 // The hand-over between the game thread and the window thread: the newest frame (with the input
-// it answers), the input, the game's requests of the window, and the game's end. Everything in
+// it answers), the input, the game's requests of the window, the pause, and the game's end. Everything in
 // here is behind one mutex (the text entry's flag is atomic); each side calls only the functions made for it, and has
 // its own state elsewhere. wakeWindow ends the window thread's wait for events (from any thread).
 class ThreadBridge {
@@ -43,8 +43,11 @@ class ThreadBridge {
   // The newest picture replaces the one not yet shown. The input taken before it was drawn is
   // answered by it; such a frame wakes the window thread to show it at once.
   void PostFrame(const Surface& surface);
-  // The input that came since the last call, in order.
+  // The input that came since the last call, in order. While the window is paused this waits
+  // until it goes on: the game's sleep ends only then.
   void TakeInput(std::vector<InputEvent>& events);
+  // How long the window has been paused in all, up to now (the loops' statistics leave it out).
+  std::int64_t PausedMs();
   // Sleeps until `until`, or until stamped input waits (a key, a pad: not a repeat).
   void WaitForInput(Clock::time_point until);
   // Hands the request to the window thread and returns once it has been carried out.
@@ -66,12 +69,15 @@ class ThreadBridge {
   bool TakeFrame(bool due, Frame& into, bool& fresh, std::vector<Stamp>& answered);
   // Whether the game takes typed characters now (the pads type the initials then).
   bool TextEntry() const { return textEntry_.load(std::memory_order_relaxed); }
+  // The game is paused (FocusPause): it takes no input, and so does not go on, until it is not.
+  void SetPaused(bool paused);
 
  private:
   const std::function<void()> wakeWindow_;
   std::mutex mutex_;
   std::condition_variable inputArrived_;  // the game's sleep ends early
   std::condition_variable requestDone_;
+  std::condition_variable resumed_;  // the pause is over
   InputQueue input_;
   Frame frame_;
   bool frameNew_ = false;
@@ -80,6 +86,9 @@ class ThreadBridge {
   std::uint64_t requestsPosted_ = 0;
   std::uint64_t requestsDone_ = 0;
   bool gameDone_ = false;
+  bool paused_ = false;
+  Clock::time_point pausedSince_;
+  Clock::duration pausedBefore_{};      // the pauses that are over
   std::atomic<bool> textEntry_{false};  // written by the game thread, read by the window thread
 };
 

@@ -84,12 +84,10 @@ void WindowLoop::Run(QuitSignals& signals, EndDeadline& deadline) {
       while (SDL_PollEvent(&e) != 0) Handle(e);
     }
     if (bridge_.RunRequests([this](const WindowRequest& r) { Carry(r); })) return;
-    FollowEntry();
+    if (!pause_.Paused()) FollowEntry();
     if (fitUntil_ != 0 && (FitToDesktop(window_) || SteadyMs() > fitUntil_)) fitUntil_ = 0;
-    if (focus_.Due(SteadyMs()) && (SDL_GetWindowFlags(window_) & SDL_WINDOW_INPUT_FOCUS) == 0) {
-      keys_.EndOnce(InputEvent::Kind::FocusLost);
-    }
-    bridge_.PostInput(pending_);
+    if (focus_.Due(SteadyMs()) && (SDL_GetWindowFlags(window_) & SDL_WINDOW_INPUT_FOCUS) == 0) LoseFocus();
+    Post();
     if (presenter_.Present(bridge_, pads_.gamepads().Preview(), SteadyMs())) {
       sound_.Release();  // the sound's preparation waited for the first frame
     }
@@ -126,7 +124,7 @@ void WindowLoop::Carry(const WindowRequest& r) {
 void WindowLoop::Handle(const SDL_Event& e) {
   switch (e.type) {
     case SDL_QUIT:  // also Ctrl+C in the terminal: closing acts as losing the focus
-      keys_.EndOnce(InputEvent::Kind::Close);
+      End(InputEvent::Kind::Close);
       break;
     case SDL_WINDOWEVENT:
       HandleWindowEvent(e.window);
@@ -138,23 +136,68 @@ void WindowLoop::Handle(const SDL_Event& e) {
       HandleKeyUp(e.key);
       break;
     default:
-      if (pads_.Handle(e, SteadyMs(), scratch_)) keys_.Add(scratch_, EventUs(e.common.timestamp));
+      if (pause_.Paused()) {
+        HandlePausedEvent(e);
+      } else if (pads_.Handle(e, SteadyMs(), scratch_)) {
+        keys_.Add(scratch_, EventUs(e.common.timestamp));
+      }
       break;
   }
+  Post();
+}
+
+// While paused the pads are still followed (they may come and go), but nothing they press is the
+// game's; a click or a pad's button may go on.
+void WindowLoop::HandlePausedEvent(const SDL_Event& e) {
+  if (pads_.Handle(e, SteadyMs(), scratch_)) scratch_.clear();
+  const bool press = e.type == SDL_MOUSEBUTTONDOWN || e.type == SDL_CONTROLLERBUTTONDOWN;
+  if (press && pause_.Press(SteadyMs())) GoOn();
+}
+
+void WindowLoop::LoseFocus() {
+  if (!options_.pauseWhenUnfocused) {
+    keys_.EndOnce(InputEvent::Kind::FocusLost);
+    return;
+  }
+  // A game that is ending (the window closed) must not be held.
+  if (!keys_.Ended() && pause_.Lost()) {
+    bridge_.SetPaused(true);
+    presenter_.ShowPaused(true);
+  }
+}
+
+// The game goes on at the end of the sleep the pause held: the keys held when the focus went,
+// and whatever the pads pressed meanwhile, go up then.
+void WindowLoop::GoOn() {
+  keys_.ReleaseAll();
+  presenter_.ShowPaused(false);
   bridge_.PostInput(pending_);
+  bridge_.SetPaused(false);
+}
+
+void WindowLoop::End(InputEvent::Kind kind) {
+  keys_.EndOnce(kind);
+  if (!pause_.Paused()) return;
+  pause_.Closed();
+  GoOn();
+}
+
+void WindowLoop::Post() {
+  if (!pause_.Paused()) bridge_.PostInput(pending_);
 }
 
 void WindowLoop::HandleWindowEvent(const SDL_WindowEvent& w) {
   switch (w.event) {
     case SDL_WINDOWEVENT_FOCUS_GAINED:
       focus_.Gained();
+      pause_.Gained(SteadyMs());
       break;
     case SDL_WINDOWEVENT_FOCUS_LOST:
       keys_.ReleaseAll();  // the window no longer hears them
-      if (focus_.Lost(SteadyMs()) == FocusGrace::Loss::Now) keys_.EndOnce(InputEvent::Kind::FocusLost);
+      if (focus_.Lost(SteadyMs()) == FocusGrace::Loss::Now) LoseFocus();
       break;
     case SDL_WINDOWEVENT_CLOSE:
-      keys_.EndOnce(InputEvent::Kind::Close);
+      End(InputEvent::Kind::Close);
       break;
     case SDL_WINDOWEVENT_DISPLAY_CHANGED:
       presenter_.DisplayChanged();
@@ -187,6 +230,15 @@ void WindowLoop::HandleKeyDown(const SDL_KeyboardEvent& k) {
   if (IsEnter(sc)) altEnterDown_ = false;
   const int vk = VirtualKeyFor(sc, k.keysym.sym);
   if (vk == 0) return;
+  switch (pause_.KeyDown(sc, k.repeat != 0, SteadyMs())) {
+    case FocusPause::Key::Game:
+      break;
+    case FocusPause::Key::Kept:
+      return;
+    case FocusPause::Key::GoOn:
+      GoOn();
+      return;
+  }
   pads_.gamepads().KeyboardUsed();
   keys_.KeyDown(vk, k.repeat != 0, EventUs(k.timestamp));
 }
@@ -198,6 +250,7 @@ void WindowLoop::HandleKeyUp(const SDL_KeyboardEvent& k) {
     altEnterDown_ = false;
     return;
   }
+  if (pause_.KeyUp(sc)) return;  // pressed while paused: not the game's
   const int vk = VirtualKeyFor(sc, k.keysym.sym);
   // Shift, Ctrl and Alt have one code for both keys: it is up when both are.
   const Uint8* state = SDL_GetKeyboardState(nullptr);

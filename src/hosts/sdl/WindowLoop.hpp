@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "hosts/sdl/FocusGrace.hpp"
+#include "hosts/sdl/FocusPause.hpp"
 #include "hosts/sdl/PadInput.hpp"
 #include "hosts/sdl/Screenshot.hpp"
 #include "hosts/sdl/SdlBackend.hpp"
@@ -49,6 +50,14 @@ class WindowLoop {
   void HandleWindowEvent(const SDL_WindowEvent& w);
   void HandleKeyDown(const SDL_KeyboardEvent& k);
   void HandleKeyUp(const SDL_KeyboardEvent& k);
+  void HandlePausedEvent(const SDL_Event& e);
+  // The focus is lost for good: the game ends, or with --pause-when-unfocused it pauses.
+  void LoseFocus();
+  void GoOn();
+  // The window is closed: the game ends at once, paused or not.
+  void End(InputEvent::Kind kind);
+  // Hands the input waiting to the game, unless the game is paused.
+  void Post();
   void FollowEntry();
   void ToggleFullscreen();
   void SaveScreenshotNow();
@@ -62,6 +71,7 @@ class WindowLoop {
   KeyInput keys_{pending_};
   PadInput pads_{keys_.Held()};
   FocusGrace focus_;
+  FocusPause pause_;
   WindowPresenter presenter_;
   std::vector<InputEvent> scratch_;
   bool altEnterDown_ = false;

@@ -1,12 +1,63 @@
 #include "hosts/sdl/WindowPresenter.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <utility>
 
 #include "hosts/shared/Gamepads.hpp"
+#include "machine/Font.hpp"
 #include "machine/Surface.hpp"
 
 namespace qr {
+
+void DrawPauseBanner(std::vector<std::uint8_t>& indices, std::array<std::uint32_t, 256>& palette) {
+  constexpr int kW = Surface::kWidth;
+  constexpr int kH = Surface::kHeight;
+  if (indices.size() != static_cast<std::size_t>(kW * kH)) return;
+  static const Font font(10, 96);  // the game's own, on the window thread
+  static constexpr const char* kLines[] = {"PAUSED", "Click or press a key to go on"};
+  constexpr int kPad = 6;
+  const int lineH = font.Height();
+  int textW = 0;
+  for (const char* line : kLines) textW = std::max(textW, font.TextWidth(line));
+  const int boxW = std::min(kW, textW + 2 * kPad);
+  const int boxH = 2 * lineH + 2 * kPad;
+  const int x0 = (kW - boxW) / 2;
+  const int y0 = (kH - boxH) / 2;
+
+  // Three colours in palette entries the frame does not use.
+  std::array<bool, 256> used{};
+  for (const std::uint8_t i : indices) used[i] = true;
+  std::array<std::uint8_t, 3> spare{};
+  std::size_t found = 0;
+  for (int i = 255; i >= 0 && found < spare.size(); --i) {
+    if (!used[static_cast<std::size_t>(i)]) spare[found++] = static_cast<std::uint8_t>(i);
+  }
+  if (found < spare.size()) return;
+  const auto [fill, edge, text] = spare;
+  palette[fill] = 0x000000;
+  palette[edge] = 0xC0C0C0;
+  palette[text] = 0xFFFFFF;
+
+  auto put = [&](int x, int y, std::uint8_t index) {
+    if (x >= 0 && x < kW && y >= 0 && y < kH) indices[static_cast<std::size_t>(y * kW + x)] = index;
+  };
+  for (int y = y0; y < y0 + boxH; ++y) {
+    for (int x = x0; x < x0 + boxW; ++x) {
+      const bool border = y == y0 || y == y0 + boxH - 1 || x == x0 || x == x0 + boxW - 1;
+      put(x, y, border ? edge : fill);
+    }
+  }
+  int y = y0 + kPad;
+  for (const char* line : kLines) {
+    const TextMask& mask = font.Render(line, false);
+    const int x = (kW - mask.width) / 2;
+    for (const MaskRun& run : mask.runs) {
+      for (int i = 0; i < run.len; ++i) put(x + run.x0 + i, y + run.dy, text);
+    }
+    y += lineH;
+  }
+}
 
 WindowPresenter::~WindowPresenter() {
   if (canvas_ != nullptr) SDL_FreeSurface(canvas_);
@@ -17,13 +68,20 @@ bool WindowPresenter::Present(ThreadBridge& bridge, char preview, std::int64_t n
   bool fresh = false;
   if (!bridge.TakeFrame(nowMs >= nextPresentMs_, raw_, fresh, answered_)) return false;
   nextPresentMs_ = nowMs + period;
-  // The picture shown is the game's, with the character the pad would type over it.
-  if (fresh || preview != previewShown_) {
+  // The picture shown is the game's, with the character the pad would type and the pause's
+  // banner over it.
+  if (fresh || preview != previewShown_ || paused_ != pausedShown_) {
     incoming_ = raw_;
+    incomingNew_ = true;
     previewShown_ = preview;
+    pausedShown_ = paused_;
     if (preview != 0) DrawPadPreview(incoming_.indices, incoming_.palette, preview);
+    if (paused_) DrawPauseBanner(incoming_.indices, incoming_.palette);
   }
-  const bool changed = !incoming_.indices.empty() && incoming_ != shown_;
+  // Without a new picture, incoming_ holds the one shown before it: while the game sends no
+  // frames (paused, or waiting for the window) that must not come back.
+  const bool changed = incomingNew_ && !incoming_.indices.empty() && incoming_ != shown_;
+  if (!changed) incomingNew_ = false;
   const bool first = PresentChanges(changed);
   // The input the game took before drawing this frame is answered now.
   using namespace std::chrono;
@@ -45,7 +103,10 @@ bool WindowPresenter::PresentChanges(bool changed) {
   mustPresent_ = false;
   viewport_ = fit;
   // incoming_ now holds the frame on the screen before (made again from raw_ when needed).
-  if (changed) std::swap(shown_, incoming_);
+  if (changed) {
+    std::swap(shown_, incoming_);
+    incomingNew_ = false;
+  }
   if (shown_.indices.empty()) return false;
 
   if (canvas_ == nullptr || canvas_->w != target->w || canvas_->h != target->h) {

@@ -33,12 +33,14 @@ class WindowPresenter {
     refreshRate_ = 0;
     mustPresent_ = true;
   }
+  // The game is paused: a banner says so over the picture (never on the game's surface).
+  void ShowPaused(bool paused) { paused_ = paused; }
   // When the next turn to show a frame comes, on the steady clock in milliseconds.
   std::int64_t NextMs() const { return nextPresentMs_; }
 
   // Shows the game's newest frame from the bridge, if its turn has come or it answers input,
-  // with the character preview (0: none) of the pads over it. True when the window got its very
-  // first picture.
+  // with the character preview (0: none) of the pads and the pause's banner over it. True when
+  // the window got its very first picture.
   bool Present(ThreadBridge& bridge, char preview, std::int64_t nowMs);
 
   // The picture on the screen, and its scale (for screenshots).
@@ -55,10 +57,13 @@ class WindowPresenter {
   int RefreshRate();
 
   SDL_Window* window_;
-  Frame raw_;       // the game's newest frame
-  Frame incoming_;  // raw_ with the preview: the picture to show
+  Frame raw_;                 // the game's newest frame
+  Frame incoming_;            // raw_ with the preview and the banner: the picture to show
+  bool incomingNew_ = false;  // incoming_ is made anew and not yet shown (else it is the picture shown before)
   Frame shown_;
   char previewShown_ = 0;
+  bool paused_ = false;
+  bool pausedShown_ = false;
   std::vector<InputQueue::Stamp> answered_;  // the input the frame being shown answers
   std::vector<std::int64_t> latencies_;
   SDL_Surface* canvas_ = nullptr;  // the scaled picture, the size of the window
@@ -68,5 +73,9 @@ class WindowPresenter {
   int refreshRate_ = 0;  // 0: not known yet
   std::int64_t presents_ = 0;
 };
+
+// Draws the banner of a paused game over a frame (its palette indices and palette): a box in the
+// middle of the playfield that says so and how to go on, in palette entries the frame does not use.
+void DrawPauseBanner(std::vector<std::uint8_t>& indices, std::array<std::uint32_t, 256>& palette);
 
 }  // namespace qr

@@ -46,6 +46,7 @@ int main(int argc, char** argv) {
   w.fullscreen = options->fullscreen;
   w.mute = options->mute;
   w.gamepads = !options->noGamepad;
+  w.pauseWhenUnfocused = options->pauseWhenUnfocused;
   w.stats = options->stats;
   w.seed = options->seed;
   w.dataDir = options->dataDir;

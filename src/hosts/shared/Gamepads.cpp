@@ -1,7 +1,6 @@
 #include "hosts/shared/Gamepads.hpp"
 
 #include <algorithm>
-#include <limits>
 
 #include "machine/Font.hpp"
 #include "machine/Surface.hpp"
@@ -33,9 +32,26 @@ std::uint8_t SourceOf(int side) { return side == 1 ? HeldKeys::kPad1 : HeldKeys:
 
 }  // namespace
 
-const std::string& Gamepads::Characters() {
+const std::string& CharacterChooser::Characters() {
   static const std::string kCharacters = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789 .";
   return kCharacters;
+}
+
+void CharacterChooser::Step(int direction) {
+  const std::size_t n = Characters().size();
+  character_ = (character_ + (direction > 0 ? 1 : n - 1)) % n;
+}
+
+void CharacterChooser::Press(int direction, std::int64_t nowMs) {
+  Step(direction);
+  repeatAt_ = nowMs + kRepeatDelayMs;
+}
+
+bool CharacterChooser::Tick(int direction, std::int64_t nowMs) {
+  if (direction == 0 || nowMs < repeatAt_) return false;
+  Step(direction);
+  repeatAt_ = nowMs + kRepeatMs;
+  return true;
 }
 
 Gamepads::Side* Gamepads::Find(int instance) {
@@ -101,13 +117,6 @@ void Gamepads::Sync(int side, std::vector<InputEvent>& out) {
   hold(side == 1 ? vk::k1 : vk::k2, play && s.buttons[Index(Button::Start)]);
 }
 
-void Gamepads::Step(Side& s, int direction, std::int64_t nowMs) {
-  const std::size_t n = Characters().size();
-  s.character = (s.character + (direction > 0 ? 1 : n - 1)) % n;
-  s.repeatAt = nowMs + kRepeatDelayMs;
-  activeSide_ = &s == &sides_[0] ? 1 : 2;
-}
-
 void Gamepads::SetButton(int instance, Button button, bool down, std::int64_t nowMs, std::vector<InputEvent>& out) {
   Side* s = Find(instance);
   if (s == nullptr || s->buttons[Index(button)] == down) return;
@@ -119,13 +128,16 @@ void Gamepads::SetButton(int instance, Button button, bool down, std::int64_t no
     return;
   }
   const int after = Direction(*s);
-  if (after != 0 && after != before) Step(*s, after, nowMs);
+  if (after != 0 && after != before) {
+    s->chooser.Press(after, nowMs);
+    activeSide_ = side;
+  }
   if (!down) return;
   auto tap = [&](int vk) {
     activeSide_ = side;
     out.push_back(InputEvent{InputEvent::Kind::Tap, vk});
   };
-  if (button == Button::A) tap(static_cast<unsigned char>(Characters()[s->character]));
+  if (button == Button::A) tap(static_cast<unsigned char>(s->chooser.Current()));
   if (button == Button::B) tap(vk::kBackspace);
   if (button == Button::Start) tap(vk::kEnter);
 }
@@ -149,16 +161,16 @@ void Gamepads::SetStick(int instance, int y, std::int64_t nowMs, std::vector<Inp
     return;
   }
   const int after = Direction(*s);
-  if (after != 0 && after != before) Step(*s, after, nowMs);
+  if (after != 0 && after != before) {
+    s->chooser.Press(after, nowMs);
+    activeSide_ = s == &sides_[0] ? 1 : 2;
+  }
 }
 
 void Gamepads::Tick(std::int64_t nowMs) {
   if (!entry_) return;
   for (Side& s : sides_) {
-    const int direction = s.instance == -1 ? 0 : Direction(s);
-    if (direction == 0 || nowMs < s.repeatAt) continue;
-    Step(s, direction, nowMs);
-    s.repeatAt = nowMs + kRepeatMs;
+    if (s.chooser.Tick(s.instance == -1 ? 0 : Direction(s), nowMs)) activeSide_ = &s == &sides_[0] ? 1 : 2;
   }
 }
 
@@ -166,11 +178,8 @@ void Gamepads::SetEntry(bool entry, std::vector<InputEvent>& out) {
   if (entry == entry_) return;
   entry_ = entry;
   activeSide_ = 0;
-  for (Side& s : sides_) {
-    s.character = 0;
-    // What is held as the entry begins does not step the character at once.
-    s.repeatAt = std::numeric_limits<std::int64_t>::max();
-  }
+  // What is held as the entry begins does not step the character at once.
+  for (Side& s : sides_) s.chooser.Reset();
   // Going into the entry, what the pads hold goes up; coming out of it, a button still held
   // from the entry (Start, which confirmed) must not start a game: it waits for its next press.
   if (entry) {
@@ -185,7 +194,7 @@ void Gamepads::SetEntry(bool entry, std::vector<InputEvent>& out) {
 
 char Gamepads::Preview() const {
   if (!entry_ || activeSide_ == 0) return 0;
-  return Characters()[sides_[static_cast<std::size_t>(activeSide_ - 1)].character];
+  return sides_[static_cast<std::size_t>(activeSide_ - 1)].chooser.Current();
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -8,7 +9,7 @@
 
 namespace qr {
 
-// Who holds each key: the keyboard and the two pads. The game sees a key go down when the first
+// Who holds each key: the keyboard, the two pads and the touch screen. The game sees a key go down when the first
 // of them presses it and up when the last one lets go; the keyboard's repeat comes through as
 // further key-downs.
 class HeldKeys {
@@ -16,6 +17,7 @@ class HeldKeys {
   static constexpr std::uint8_t kKeyboard = 1;
   static constexpr std::uint8_t kPad1 = 2;
   static constexpr std::uint8_t kPad2 = 4;
+  static constexpr std::uint8_t kTouch = 8;
 
   void Press(int vk, std::uint8_t source, std::vector<InputEvent>& out);
   void Release(int vk, std::uint8_t source, std::vector<InputEvent>& out);
@@ -26,6 +28,35 @@ class HeldKeys {
  private:
   static bool Valid(int vk) { return vk > 0 && vk < 256; }
   std::array<std::uint8_t, 256> by_{};
+};
+
+// The character that up and down go through while the initials are entered, for a pad or the
+// touch screen: a press steps once, and held, the same way steps again after kRepeatDelayMs, then
+// every kRepeatMs.
+class CharacterChooser {
+ public:
+  static constexpr std::int64_t kRepeatDelayMs = 400;
+  static constexpr std::int64_t kRepeatMs = 120;
+
+  // The characters, in order.
+  static const std::string& Characters();
+
+  // Back to the first character; what is held now does not step it until it is pressed again.
+  void Reset() {
+    character_ = 0;
+    repeatAt_ = kNever;
+  }
+  // Up (-1) or down (1) was pressed: one step now.
+  void Press(int direction, std::int64_t nowMs);
+  // The way held now (0: none) steps on when its time comes; true when it did.
+  bool Tick(int direction, std::int64_t nowMs);
+  char Current() const { return Characters()[character_]; }
+
+ private:
+  static constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
+  void Step(int direction);
+  std::size_t character_ = 0;
+  std::int64_t repeatAt_ = kNever;
 };
 
 // The game pads as the game's keys. Player 1's pad gives A and Z for its paddle, Q for Back,
@@ -51,8 +82,8 @@ class Gamepads {
   static constexpr int kRelease = 10000;
   // While entering initials, a held up or down steps again after kRepeatDelayMs, then every
   // kRepeatMs.
-  static constexpr std::int64_t kRepeatDelayMs = 400;
-  static constexpr std::int64_t kRepeatMs = 120;
+  static constexpr std::int64_t kRepeatDelayMs = CharacterChooser::kRepeatDelayMs;
+  static constexpr std::int64_t kRepeatMs = CharacterChooser::kRepeatMs;
 
   explicit Gamepads(HeldKeys& keys) : keys_(keys) {}
 
@@ -75,7 +106,7 @@ class Gamepads {
   void KeyboardUsed() { activeSide_ = 0; }
 
   // The characters that up and down go through, in order.
-  static const std::string& Characters();
+  static const std::string& Characters() { return CharacterChooser::Characters(); }
 
  private:
   struct Side {
@@ -84,15 +115,13 @@ class Gamepads {
     bool owned = false;  // a pad has had this side
     std::array<bool, 6> buttons{};
     int stick = 0;  // -1 up, 0 resting, 1 down
-    std::size_t character = 0;
-    std::int64_t repeatAt = 0;
+    CharacterChooser chooser;
   };
 
   Side* Find(int instance);
   int Direction(const Side& s) const;
   // Holds what the side's state means in play, and lets go of the rest.
   void Sync(int side, std::vector<InputEvent>& out);
-  void Step(Side& s, int direction, std::int64_t nowMs);
 
   HeldKeys& keys_;
   std::array<Side, 2> sides_{};
