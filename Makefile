@@ -1,8 +1,8 @@
 # make play: set up, build and start the game (only the game is built). make test: set up, build
 # everything and run every test.
-# make web: the game as a web page in build-web/site; make serve: serves it on
-# http://127.0.0.1:8000; make web-test: the page in a real browser (Chromium), against the
-# headless twin.
+# make web: the game as a web page in build-web/site, installable and able to start offline;
+# make serve: serves it on http://127.0.0.1:8000; make web-test: the page in a real browser
+# (Chromium), against the headless twin, offline, and on emulated phones and tablets.
 # make fuzz: build the high-score file loader's fuzz target with clang and run it for a minute.
 BUILD      ?= build
 BUILD_ASAN ?= build-asan
@@ -47,9 +47,13 @@ bench: setup
 web-setup:
 	@./scripts/install-web-deps.sh
 
+# Its icons are drawn by rall-icon of the native build $(BUILD) (Emscripten builds no tools of
+# this machine), whose folder web-icons the web build copies into the site.
 web: web-setup
+	@test -f $(BUILD)/CMakeCache.txt || $(MAKE) --no-print-directory configure
+	@cmake --build $(BUILD) -j $(JOBS) --target web-icons
 	@NODE_PATH=/usr/share/nodejs emcmake cmake -S . -B $(BUILD_WEB) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release \
-		-DQR_WINDOW=OFF -DQR_BUILD_TESTS=OFF >/dev/null
+		-DQR_WINDOW=OFF -DQR_BUILD_TESTS=OFF -DQR_WEB_ICONS=$(abspath $(BUILD))/web-icons >/dev/null
 	@NODE_PATH=/usr/share/nodejs cmake --build $(BUILD_WEB) -j $(JOBS)
 	@echo "The page: $(BUILD_WEB)/site/"
 
@@ -62,6 +66,8 @@ web-test: web configure
 	@cmake --build $(BUILD) -j $(JOBS) --target quillmarsh-rall
 	@cd web/tests && npm ci --no-audit --no-fund --loglevel=error >/dev/null
 	@node web/tests/web-test.mjs $(BUILD_WEB)/site $(BUILD)/quillmarsh-rall
+	@node web/tests/offline-test.mjs $(BUILD_WEB)/site $(BUILD)/quillmarsh-rall
+	@node web/tests/touch-test.mjs $(BUILD_WEB)/site $(BUILD)/quillmarsh-rall
 
 # Installs under ~/.local without root: the game, its desktop entry, icons and manual page.
 PREFIX ?= $(HOME)/.local

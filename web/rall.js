@@ -122,7 +122,7 @@ var QR = (function () {
     rendered = null;
     answered(stamps);
   }
-  ['keydown', 'keyup', 'mousedown', 'pointerdown'].forEach(function (type) {
+  ['keydown', 'keyup', 'mousedown', 'pointerdown', 'touchstart', 'touchend'].forEach(function (type) {
     addEventListener(type, handedOver, true);
   });
   function paint() {
@@ -179,15 +179,29 @@ var QR = (function () {
   };
   qr.caption = function (text) { document.title = text; };
 
-  // The largest whole number of device pixels per unit that fits the window, with the line of
-  // keys below.
+  // The playfield at the largest scale that fits the window with the lines below it and, on a
+  // touch screen, the controls beside it (landscape) or below it (portrait): a whole number of
+  // device pixels per unit where that is near the largest (crisp), otherwise the largest
+  // (pixelated). With keys and mouse always a whole number, as on the desktop.
+  let touchMode = false;  // the touch controls show (see Touch)
+  let pausedNow = false;  // the page lost the focus and the game waits (see the pause)
+  const GAP = 8, SIDE_MIN = 112, SIDE_MAX = 180, MENU_ROW = 52, PADS_MIN = 176;
   function fit() {
     const dpr = window.devicePixelRatio || 1;
-    const bar = document.getElementById('bar').offsetHeight + 4 + document.getElementById('pads').offsetHeight +
-                message.offsetHeight;
-    const scale = Math.max(1, Math.floor(Math.min(innerWidth * dpr / W, (innerHeight - bar) * dpr / H)));
-    canvas.style.width = (W * scale / dpr) + 'px';
-    canvas.style.height = (H * scale / dpr) + 'px';
+    const info = document.getElementById('info').offsetHeight + 4;
+    let width = innerWidth, height = innerHeight - info;
+    if (touchMode && innerWidth > innerHeight) {
+      width -= 2 * (Math.max(SIDE_MIN, Math.min(SIDE_MAX, innerWidth * 0.15)) + GAP) + 2 * GAP;
+      height -= 3 * GAP;
+    } else if (touchMode) {
+      width -= 2 * GAP;
+      height -= MENU_ROW + PADS_MIN + 5 * GAP;
+    }
+    const largest = Math.max(Math.min(width / W, height / H), 1 / dpr);
+    const whole = Math.max(1, Math.floor(largest * dpr)) / dpr;
+    const scale = !touchMode || whole >= largest * 0.9 ? whole : largest;
+    canvas.style.width = (W * scale) + 'px';
+    canvas.style.height = (H * scale) + 'px';
   }
   addEventListener('resize', fit);
   document.addEventListener('fullscreenchange', fit);
@@ -203,6 +217,194 @@ var QR = (function () {
   const fullscreenButton = document.getElementById('fullscreen');
   fullscreenButton.addEventListener('mousedown', function (e) { e.preventDefault(); });  // keeps the focus
   fullscreenButton.addEventListener('click', function () { qr.toggleFullscreen(); canvas.focus(); });
+
+  // ---- Touch: the controls around the playfield, shown once the page is touched (or on a coarse
+  // pointer; ?touch=1 and ?touch=0 decide). Each holds one of the game's keys while a finger is on
+  // it (TouchControls in src/hosts/shared): a finger that slides onto another control lets the
+  // first go and holds the other, and every finger counts on its own. Esc asks to be touched once
+  // more within 3 s, since it abandons the game.
+  const CONTROLS = { coin: 0, one: 1, two: 2, esc: 3, up1: 4, down1: 5, up2: 6, down2: 7, type: 8, delete: 9,
+                     ok: 10 };  // the numbers of TouchControls::Control
+  const TOUCH_SCREEN = -1;  // the playfield touched: a key, when the page waits for one
+  const ESC_CONFIRM_MS = 3000, AWAKE_MS = 120000;
+  const screenBox = document.getElementById('screen');
+  const infoBox = document.getElementById('info');
+  const escButton = document.getElementById('esc');
+  qr.touches = 0;  // (tests) the touches that reached the game
+  function useTouch() {
+    if (touchMode || params.get('touch') === '0') return;
+    touchMode = true;
+    document.body.classList.add('touch');
+    if (overlay.style.display === 'flex' && !pausedNow) overlay.textContent = 'Touch to play again';
+    fit();
+  }
+  if (params.get('touch') === '1' || matchMedia('(pointer: coarse)').matches) useTouch();
+  // Fingers that touch two controls at once come as one touch event per control, and the game
+  // could take its input between the two: what the touch events of one task did reaches the game
+  // together, from a task of its own right after them.
+  const touchTask = new MessageChannel();
+  let touchChanges = [];
+  touchTask.port1.onmessage = function () {
+    const changes = touchChanges;
+    touchChanges = [];
+    if (typeof Module === 'undefined' || typeof Module._qr_touch !== 'function') return;
+    for (const [control, down, stamp] of changes) {
+      qr.touches++;
+      Module._qr_touch(control, down ? 1 : 0, stamp);
+    }
+  };
+  function send(control, down, stamp) {
+    if (touchChanges.length === 0) touchTask.port2.postMessage(0);
+    touchChanges.push([control, down, stamp]);
+  }
+  const fingers = new Map();  // a finger (its identifier) → the control under it, or null
+  const held = new Map();  // a control → how many fingers are on it, and whether the game got it
+  function controlAt(x, y) {
+    const under = document.elementFromPoint(x, y);
+    const control = under && under.closest('button[data-control]');
+    return control && control.offsetParent !== null ? control : null;
+  }
+  let escArmedUntil = 0;
+  function disarmEsc() {
+    escArmedUntil = 0;
+    escButton.classList.remove('armed');
+    escButton.textContent = 'Esc';
+  }
+  function press(control, stamp) {
+    const h = held.get(control) || { fingers: 0, sent: false };
+    held.set(control, h);
+    if (h.fingers++ > 0) return;
+    control.classList.add('held');
+    if (control === escButton && performance.now() >= escArmedUntil) {
+      escArmedUntil = performance.now() + ESC_CONFIRM_MS;
+      escButton.classList.add('armed');
+      escButton.textContent = 'Esc again';
+      setTimeout(function () { if (performance.now() >= escArmedUntil) disarmEsc(); }, ESC_CONFIRM_MS + 50);
+      return;
+    }
+    if (control === escButton) disarmEsc();
+    h.sent = true;
+    send(CONTROLS[control.dataset.control], true, stamp);
+  }
+  function release(control, stamp) {
+    const h = held.get(control);
+    if (!h || --h.fingers > 0) return;
+    held.delete(control);
+    control.classList.remove('held');
+    if (h.sent) send(CONTROLS[control.dataset.control], false, stamp);
+  }
+  function liftAll() {
+    fingers.clear();
+    for (const control of held.keys()) control.classList.remove('held');
+    held.clear();
+  }
+  function onTouch(e) {
+    if (e.type === 'touchstart') useTouch();
+    if (!touchMode) return;
+    if (pausedNow) {
+      if (e.type === 'touchstart' && !document.hidden) {
+        e.preventDefault();
+        resume();
+      }
+      return;
+    }
+    let ours = false;
+    for (const t of e.changedTouches) {
+      let finger = fingers.get(t.identifier);
+      if (e.type === 'touchstart') {
+        // Fingers on the line below (its links and buttons) and on the list of kept games keep
+        // to the browser; all others are the game's, even between two controls.
+        const under = document.elementFromPoint(t.clientX, t.clientY);
+        if (!under || infoBox.contains(under) || keptPanel.contains(under)) continue;
+        if (screenBox.contains(under)) send(TOUCH_SCREEN, true, e.timeStamp);
+        finger = { control: null };
+        fingers.set(t.identifier, finger);
+      }
+      if (!finger) continue;  // a finger that began elsewhere (a link, a button of the line)
+      ours = true;
+      const ended = e.type === 'touchend' || e.type === 'touchcancel';
+      const now = ended ? null : controlAt(t.clientX, t.clientY);
+      if (now !== finger.control) {
+        if (finger.control) release(finger.control, e.timeStamp);
+        if (now) press(now, e.timeStamp);
+        finger.control = now;
+      }
+      if (ended) fingers.delete(t.identifier);
+    }
+    if (ours) {
+      e.preventDefault();
+      keepAwake();
+    }
+  }
+  ['touchstart', 'touchmove', 'touchend', 'touchcancel'].forEach(function (type) {
+    addEventListener(type, onTouch, { capture: true, passive: false });
+  });
+  addEventListener('contextmenu', function (e) { if (touchMode) e.preventDefault(); });
+  // The initials entry: Type, Delete and OK take the place of Coin and the start controls.
+  qr.textEntry = function (on) {
+    document.body.classList.toggle('entry', on);
+    fit();
+  };
+
+  // The screen stays on while the controls are in use (up to AWAKE_MS after the last touch), where
+  // the browser allows it; a hidden page loses the lock, and the next touch asks again.
+  let wakeLock = null, lastTouch = 0;
+  function keepAwake() {
+    lastTouch = performance.now();
+    if (wakeLock || !navigator.wakeLock || document.hidden) return;
+    wakeLock = 'asking';
+    navigator.wakeLock.request('screen').then(function (lock) {
+      wakeLock = lock;
+      lock.addEventListener('release', function () { wakeLock = null; });
+      const check = function () {
+        if (wakeLock !== lock) return;
+        const idle = performance.now() - lastTouch;
+        if (idle >= AWAKE_MS) lock.release().catch(function () {}); else setTimeout(check, AWAKE_MS - idle);
+      };
+      setTimeout(check, AWAKE_MS);
+    }, function () { wakeLock = null; });
+  }
+
+  // ---- A pause instead of the end of the run when the page loses the focus: on a touch screen,
+  // and wherever ?pause=1 asks (?pause=0: never). The game's sleep lasts until the player comes
+  // back and touches the page, presses a key or clicks; that touch, key or click only resumes.
+  let resumed = [];  // the game's wait for the player (QR.untilResumed)
+  qr.pauses = 0;  // (tests) how often the page paused
+  qr.pausesOnBlur = function () {
+    const asked = params.get('pause');
+    return asked === '1' || (asked !== '0' && touchMode);
+  };
+  qr.paused = function () {
+    pausedNow = true;
+    qr.pauses++;
+    liftAll();  // the game lets go of every key as it resumes
+    overlay.textContent = touchMode ? 'Paused \u2014 touch to go on' : 'Paused \u2014 press a key or click to go on';
+    overlay.style.display = 'flex';
+  };
+  // The game's wait while paused: until the player comes back, or a quarter of a second (it hands
+  // over what the page asks for meanwhile, the recording or a test's state).
+  qr.untilResumed = function () {
+    return !pausedNow ? Promise.resolve() : new Promise(function (done) {
+      resumed.push(done);
+      setTimeout(done, 250);
+    });
+  };
+  function resume() {
+    if (!pausedNow || document.hidden) return;
+    pausedNow = false;
+    overlay.style.display = 'none';
+    if (typeof Module !== 'undefined' && typeof Module._qr_resume === 'function') Module._qr_resume();
+    const waiting = resumed;
+    resumed = [];
+    for (const done of waiting) done();
+  }
+  addEventListener('keydown', function (e) {
+    if (!pausedNow) return;
+    e.preventDefault();
+    e.stopImmediatePropagation();
+    resume();
+  }, true);
+  addEventListener('mousedown', function () { resume(); }, true);
 
   // ---- Downloads.
   function stamp() {
@@ -481,6 +683,32 @@ var QR = (function () {
   if (params.get('watch')) qr.watch(params.get('watch'));
   showKept();
 
+  // ---- Offline: the service worker (sw.js, beside this page) keeps the page's files, so that the
+  // game starts with no network after a first visit, and takes up a new build at the next visit
+  // online. Only in a secure context (https, or http from this machine); elsewhere the page goes
+  // on without it, saying nothing. The browser is asked to keep the site's storage, where the
+  // scores and kept games are, when it makes room; if it will not, the message line says so once,
+  // quietly, unless something more important is on it (which then replaces the note).
+  qr.storageNote = 'The high scores and kept games live in this browser\'s storage for this site, which the ' +
+                   'browser may clear when it needs room.';
+  addEventListener('load', function () {
+    if (!window.isSecureContext || !('serviceWorker' in navigator)) return;
+    navigator.serviceWorker.register('sw.js', { updateViaCache: 'none' }).catch(function (e) {
+      console.warn('The page cannot be kept for offline play: ' + reason(e));
+    });
+  });
+  if (window.isSecureContext && navigator.storage && navigator.storage.persist && navigator.storage.persisted) {
+    navigator.storage.persisted().then(function (kept) { return kept || navigator.storage.persist(); })
+      .then(function (kept) {
+        if (kept || message.textContent !== '') return;
+        const note = document.createElement('span');
+        note.className = 'note';
+        note.textContent = qr.storageNote;
+        message.appendChild(note);
+        fit();
+      }, function () {});
+  }
+
   // ---- The run: its end, and a halt at a game time (tests).
   qr.param = function (name) { return params.get(name) || ''; };
   qr.stopped = function () {
@@ -495,7 +723,10 @@ var QR = (function () {
     qr.recordingOn(hadInput);
     paint();
   };
-  qr.pressAnyKey = function () { overlay.style.display = 'flex'; };
+  qr.pressAnyKey = function () {
+    overlay.textContent = touchMode ? 'Touch to play again' : 'Press any key to play again';
+    overlay.style.display = 'flex';
+  };
 
   // ---- Messages: one line on the page.
   qr.fail = function (text) {

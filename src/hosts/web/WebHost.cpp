@@ -27,6 +27,9 @@ EM_JS(void, qr_replay_copy, (char* out, int size), { stringToUTF8(QR.replayWante
 EM_JS(void, qr_recording_on, (int on), { QR.recordingOn(on !== 0); });
 EM_JS(void, qr_answers, (const double* stamps, int count), { QR.answers(HEAPF64.subarray(stamps >> 3, (stamps >> 3) + count)); });
 EM_JS(void, qr_tell, (const char* text), { QR.tell(UTF8ToString(text)); });
+EM_JS(void, qr_text_entry, (int on), { QR.textEntry(on !== 0); });
+// Until the player comes back to the paused page, or a little while.
+EM_ASYNC_JS(void, qr_until_resumed, (), { await QR.untilResumed(); });
 // Waits until the page's clock reads dueMs; input that comes meanwhile (qr_wake), or that waits
 // already, ends the wait as soon as the clock reads earliestMs (see QR.wait).
 EM_ASYNC_JS(void, qr_wait, (double dueMs, double earliestMs, int inputWaiting), {
@@ -65,7 +68,9 @@ WebHost::~WebHost() { StopListening(); }
 void WebHost::ShowFrame(const Surface& surface) {
   const std::vector<std::uint8_t>* pixels = &surface.Indices();
   const std::array<std::uint32_t, 256>* colours = &surface.Palette();
-  if (const char preview = pads_.Preview(); preview != 0) {
+  char preview = touch_.Preview();
+  if (preview == 0) preview = pads_.Preview();
+  if (preview != 0) {
     previewIndices_ = *pixels;
     previewPalette_ = *colours;
     DrawPadPreview(previewIndices_, previewPalette_, preview);
@@ -139,7 +144,22 @@ void WebHost::Pace(std::int64_t gameMs) {
   } else if (now - lastYield_ >= static_cast<double>(Pacer::kRestartMs) / 2) {
     Yield();  // the page must get control even when the game runs late
   }
+  if (paused_) WaitWhilePaused();
   PollPads();
+  touch_.Tick(static_cast<std::int64_t>(emscripten_get_now()));
+}
+
+void WebHost::WaitWhilePaused() {
+  while (paused_) {
+    qr_until_resumed();
+    TakePageRequests();
+  }
+  input_.DropWaiting();
+  touch_.ReleaseAll(scratch_);
+  keys_.Add(scratch_, InputQueue::kNoStamp);
+  keys_.ReleaseAll();
+  pacer_.Restart();
+  lastYield_ = emscripten_get_now();
 }
 
 void WebHost::Yield() {
@@ -185,6 +205,15 @@ void WebHost::TakeInput(std::vector<InputEvent>& events) {
 
 void WebHost::PlaySound(const std::string& name) { qr_play(name.c_str()); }
 
+// The page's touch controls change with the entry: Type, Delete and OK take the place of Coin and
+// the start controls.
+void WebHost::TextEntry(bool on) {
+  textEntry_ = on;
+  touch_.SetEntry(on, scratch_);
+  keys_.Add(scratch_, InputQueue::kNoStamp);
+  qr_text_entry(on ? 1 : 0);
+}
+
 // The game's sentences are lower-case and end without a full stop; the page writes them as a
 // sentence on its message line.
 void WebHost::Tell(const std::string& message) { qr_tell(message.c_str()); }
@@ -212,7 +241,12 @@ void WebHost::BeginRun() {
   pacer_.Restart();
   input_.Clear();
   keys_.Restart();
+  touch_.ReleaseAll(scratch_);
+  touch_.SetEntry(false, scratch_);
+  scratch_.clear();
+  paused_ = false;
   textEntry_ = false;
+  qr_text_entry(0);
   tookInput_ = false;
   qr_recording_on(0);
 }

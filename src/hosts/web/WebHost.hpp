@@ -11,6 +11,7 @@
 #include "hosts/shared/Pacer.hpp"
 #include "hosts/shared/PassStats.hpp"
 #include "hosts/shared/Playback.hpp"
+#include "hosts/shared/TouchControls.hpp"
 #include "machine/Host.hpp"
 
 namespace qr {
@@ -32,7 +33,13 @@ struct WebOptions {
 // pads with the browser's standard mapping are read at every sleep and give the keyboard's keys
 // (see Gamepads).
 //
-// For the latency figures every key and pad event carries the browser's time stamp; the page
+// On a touch screen the page's controls hold the game's keys (see TouchControls). There, and
+// wherever the page asks for it (?pause=1), losing the focus pauses the game instead of ending
+// it: the sleep that goes on when the focus goes does not end until the player comes back and
+// touches the page (or presses a key, or clicks), so the game never sees the pause; what was held
+// goes up as it resumes.
+//
+// For the latency figures every key, touch and pad event carries the browser's time stamp; the page
 // measures from it to the end of the browser's rendering of the first frame the game drew after
 // it took the event (when the frame is handed to the compositor).
 class WebHost final : public Host {
@@ -61,7 +68,7 @@ class WebHost final : public Host {
   void Tell(const std::string& message) override;
   std::uint64_t RandomSeed() override;
   void CountPass(LoopId id) override;
-  void TextEntry(bool on) override { textEntry_ = on; }
+  void TextEntry(bool on) override;
   std::string Recording(std::int64_t /*gameStartMs*/) override { return {}; }
 
   // A new run of the game on this page: pacing starts afresh, no key is held, no input waits.
@@ -86,6 +93,12 @@ class WebHost final : public Host {
   bool KeyDown(int keyCode, bool repeat, bool modifier, double stamp);
   bool KeyUp(int keyCode, double stamp);
   void FocusLost();
+  // A touch control (the number of a TouchControls::Control; kTouchScreen for the screen itself)
+  // touched or let go.
+  static constexpr int kTouchScreen = -1;
+  void Touch(int control, bool down, double stamp);
+  // The player came back to a paused page.
+  void Resume();
   // The pads' timer (see PollPads).
   static void OnPadTimer(void* host);
 
@@ -101,6 +114,8 @@ class WebHost final : public Host {
   bool padTimerOn_ = false;
   // Lets the page have its turn.
   void Yield();
+  // Returns once the player has come back; what was held goes up.
+  void WaitWhilePaused();
 
   WebOptions options_;
   PassStats stats_;  // the loops' cadence on the wall clock, for the page's measurements
@@ -117,6 +132,8 @@ class WebHost final : public Host {
   KeyInput keys_{input_};  // the keys the keyboard and the pads hold, and the run's end
   std::vector<InputEvent> scratch_;
   Gamepads pads_{keys_.Held()};
+  TouchControls touch_{keys_.Held()};
+  bool paused_ = false;
   static constexpr int kPadSlots = 8;                 // the places of the browser's list that are read
   std::array<std::string, kPadSlots> padAt_;          // the identity of the pad that plays from each place
   std::array<std::string, kPadSlots> padRefused_;     // a pad without the standard mapping, told once

@@ -17,6 +17,8 @@
 // clang-format off
 EM_JS(void, qr_message, (const char* text), { QR.fail(UTF8ToString(text)); });
 EM_JS(void, qr_wake, (), { QR.wake(); });
+EM_JS(int, qr_pauses, (), { return QR.pausesOnBlur() ? 1 : 0; });
+EM_JS(void, qr_paused, (), { QR.paused(); });
 EM_JS(void, qr_fullscreen, (), { QR.toggleFullscreen(); });
 EM_JS(void, qr_screenshot, (), { QR.screenshot(); });
 // The pads are read every few milliseconds (qr_pad_timer) while one plays.
@@ -82,6 +84,9 @@ constexpr std::array<std::pair<int, Gamepads::Button>, 6> kPadButtons{{
     {9, Gamepads::Button::Start},
 }};
 
+// The host that the page's touch controls and its resume reach (see qr_touch, qr_resume).
+WebHost* listening = nullptr;
+
 EM_BOOL OnBlur(int /*type*/, const EmscriptenFocusEvent* /*e*/, void* host) {
   static_cast<WebHost*>(host)->FocusLost();
   return 0;
@@ -108,6 +113,7 @@ int VirtualKeyForDom(int keyCode) {
 }
 
 void WebHost::Listen() {
+  listening = this;
   const char* window = EMSCRIPTEN_EVENT_TARGET_WINDOW;
   emscripten_set_keydown_callback(window, this, 1, OnKeyDown);
   emscripten_set_keyup_callback(window, this, 1, OnKeyUp);
@@ -121,6 +127,7 @@ void WebHost::Listen() {
 }
 
 void WebHost::StopListening() {
+  if (listening == this) listening = nullptr;
   if (padTimerOn_) qr_pad_timer_on(this, kPadPollMs, 0);
   const char* window = EMSCRIPTEN_EVENT_TARGET_WINDOW;
   emscripten_set_keydown_callback(window, nullptr, 1, nullptr);
@@ -156,6 +163,7 @@ bool WebHost::KeyDown(int keyCode, bool repeat, bool modifier, double stamp) {
     return IsPageKey(vk) && !modifier;
   }
   pads_.KeyboardUsed();
+  touch_.KeyboardUsed();
   if (keys_.KeyDown(vk, repeat, stamp)) qr_wake();  // auto-repeat comes as further key-downs, unstamped
   return IsPageKey(vk) && !modifier;
 }
@@ -167,13 +175,38 @@ bool WebHost::KeyUp(int keyCode, double stamp) {
   return IsPageKey(vk);
 }
 
-// One loss ends the run; every key held goes up, since the page no longer hears them.
+// One loss ends the run; every key held goes up, since the page no longer hears them. Where the
+// page pauses instead, the game's sleep goes on until the player comes back (see Pace).
 void WebHost::FocusLost() {
   if (waitingForKey_) {
     keys_.ReleaseAll();
     return;
   }
+  if (qr_pauses() != 0 && !options_.fast && !keys_.Ended()) {
+    if (!paused_) qr_paused();
+    paused_ = true;
+    return;
+  }
   keys_.EndOnce(InputEvent::Kind::FocusLost);
+}
+
+void WebHost::Resume() {
+  if (!paused_) return;
+  paused_ = false;
+  qr_wake();
+}
+
+void WebHost::Touch(int control, bool down, double stamp) {
+  if (paused_) return;
+  if (waitingForKey_) {
+    keyPressed_ = keyPressed_ || down;
+    return;
+  }
+  if (control < 0 || control >= TouchControls::kCount) return;
+  pads_.KeyboardUsed();
+  touch_.Set(static_cast<TouchControls::Control>(control), down, static_cast<std::int64_t>(emscripten_get_now()),
+             scratch_);
+  if (keys_.Add(scratch_, Stamp(stamp))) qr_wake();
 }
 
 // The page closes the run, as a closed window closes the game (a replay ends so too).
@@ -253,3 +286,14 @@ bool WebHost::PollPads() {
 
 // The page calls this for the pads' timer (see qr_pad_timer_on).
 extern "C" EMSCRIPTEN_KEEPALIVE void qr_pad_timer(void* host) { qr::WebHost::OnPadTimer(host); }
+
+// The page's touch controls (web/rall.js): a control touched (down 1) or let go (0), with the
+// event's time stamp.
+extern "C" EMSCRIPTEN_KEEPALIVE void qr_touch(int control, int down, double stamp) {
+  if (qr::listening != nullptr) qr::listening->Touch(control, down != 0, stamp);
+}
+
+// The player came back to the paused page.
+extern "C" EMSCRIPTEN_KEEPALIVE void qr_resume() {
+  if (qr::listening != nullptr) qr::listening->Resume();
+}
