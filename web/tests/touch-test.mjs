@@ -182,7 +182,7 @@ await check('the layout at phone and tablet sizes, portrait and landscape, keeps
   }
 });
 
-await check('losing the focus on a touch screen pauses the game; a touch goes on; the recording replays natively', async () => {
+await check('losing the focus on a touch screen (or with ?pause=1) pauses the game; a touch (a key) goes on; the recording replays natively', async () => {
   const page = await open('', { viewport: phone });
   const f = await fingers(page);
   await f.tap(named('Coin'), named('1 Player'));
@@ -219,6 +219,19 @@ await check('losing the focus on a touch screen pauses the game; a touch goes on
   expect(fs.readFileSync(replayed, 'utf8') === await page.evaluate('QR.state'), 'the replay ends in another state');
   await page.evaluate('localStorage.clear()');
   await page.close();
+
+  // With keys and ?pause=1: a key goes on, and the game never sees it.
+  const keys = await open('?pause=1');
+  await keys.evaluate('window.dispatchEvent(new Event("blur"))');
+  await keys.waitForFunction('QR.pauses === 1', { timeout: 3000 });
+  expect(await keys.$eval('#overlay', (e) => e.textContent) === 'Paused \u2014 press a key or click to go on',
+    'no "press a key or click" on the keyboard\'s pause');
+  const before = await state(keys);
+  await keys.keyboard.press('KeyQ');
+  const after = await stateWhen(keys, 'Q did not go on', (t) => t.timeMs > before.timeMs + 300);
+  expect(after.credits === before.credits, 'the Q that went on inserted a coin');
+  expect(await keys.evaluate('QR.runsEnded') === 0, 'the pause ended the run');
+  await keys.close();
 });
 
 await finish('touch');
