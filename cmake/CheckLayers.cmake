@@ -6,6 +6,8 @@
 #   hosts/headless  those and the headless twin
 #   hosts/sdl       those and the window (its main runs the headless twin too)
 #   hosts/web       the shared services and the page
+#   server          the rankings server: the game, the machine, the shared services and the
+#                   headless twin (the server replays games headless)
 #   cmake -DSRC=path/to/src -P CheckLayers.cmake
 set(allowed_machine "machine/")
 set(allowed_game "machine/;game/")
@@ -14,7 +16,8 @@ set(allowed_hosts/desktop "machine/;game/;hosts/shared/;hosts/desktop/")
 set(allowed_hosts/headless "machine/;game/;hosts/shared/;hosts/desktop/;hosts/headless/")
 set(allowed_hosts/sdl "machine/;game/;hosts/shared/;hosts/desktop/;hosts/headless/;hosts/sdl/")
 set(allowed_hosts/web "machine/;game/;hosts/shared/;hosts/web/")
-set(layers machine game hosts/shared hosts/desktop hosts/headless hosts/sdl hosts/web)
+set(allowed_server "machine/;game/;hosts/shared/;hosts/headless/;server/")
+set(layers machine game hosts/shared hosts/desktop hosts/headless hosts/sdl hosts/web server)
 
 get_filename_component(SRC "${SRC}" ABSOLUTE)
 set(faults 0)
@@ -27,7 +30,7 @@ foreach(source ${sources})
     endif()
   endforeach()
   if(layer STREQUAL "")
-    message(NOTICE "${source}: in no layer (src/ holds machine/, game/ and hosts/*/ only)")
+    message(NOTICE "${source}: in no layer (src/ holds machine/, game/, hosts/*/ and server/ only)")
     math(EXPR faults "${faults} + 1")
     continue()
   endif()

@@ -1,0 +1,246 @@
+#include "server/HttpServer.hpp"
+
+#include <atomic>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/signal_set.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/strand.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "hosts/shared/Script.hpp"
+
+namespace qr {
+
+namespace {
+
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
+
+void Log(const std::string& line) { std::fprintf(stderr, "quillmarsh-rall-server: %s\n", line.c_str()); }
+
+class Session : public std::enable_shared_from_this<Session> {
+ public:
+  Session(tcp::socket socket, Api& api, const HttpConfig& config, std::shared_ptr<std::atomic<std::size_t>> open)
+      : stream_(std::move(socket)), api_(api), config_(config), open_(std::move(open)) {
+    beast::error_code ec;
+    const tcp::endpoint peer = stream_.socket().remote_endpoint(ec);
+    client_ = ec ? "?" : peer.address().to_string();
+  }
+  ~Session() { --*open_; }
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  void Start() {
+    net::dispatch(stream_.get_executor(), [self = shared_from_this()] { self->ReadHeader(); });
+  }
+
+ private:
+  void ReadHeader() {
+    parser_.emplace();
+    parser_->header_limit(static_cast<std::uint32_t>(config_.maxHeader));
+    parser_->body_limit(config_.maxBody);
+    stream_.expires_after(config_.headerTimeout);
+    http::async_read_header(stream_, buffer_, *parser_,
+                            [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnHeader(ec); });
+  }
+
+  void OnHeader(beast::error_code ec) {
+    if (ec) return Failed(ec);
+    start_ = std::chrono::steady_clock::now();
+    stream_.expires_after(config_.bodyTimeout);
+    http::async_read(stream_, buffer_, *parser_,
+                     [self = shared_from_this()](beast::error_code e, std::size_t) { self->OnRead(e); });
+  }
+
+  // A request that could not be read: answered when that says something to the client, then
+  // the connection is closed (a slow client's deadline passed, or the client went away).
+  void Failed(beast::error_code ec) {
+    if (ec == http::error::body_limit) return Refuse(413, "the body is too large");
+    if (ec == http::error::header_limit) return Refuse(431, "the headers are too large");
+    if (ec.category() == beast::error_code(http::error::bad_target).category() && ec != http::error::end_of_stream &&
+        ec != http::error::partial_message)
+      return Refuse(400, "malformed request");
+    Close();
+  }
+
+  void Refuse(int status, const std::string& reason) {
+    method_ = parser_ && parser_->is_header_done() ? std::string(parser_->get().method_string()) : "-";
+    target_ = parser_ && parser_->is_header_done() ? std::string(parser_->get().target()) : "-";
+    if (start_ == std::chrono::steady_clock::time_point()) start_ = std::chrono::steady_clock::now();
+    keepAlive_ = false;
+    Write(ErrorResponse(status, reason));
+  }
+
+  void OnRead(beast::error_code ec) {
+    if (ec) return Failed(ec);
+    const auto& req = parser_->get();
+    Request request;
+    request.method = std::string(req.method_string());
+    request.target = std::string(req.target());
+    request.contentType = std::string(req[http::field::content_type]);
+    request.body = std::move(parser_->get().body());
+    request.client = client_;
+    method_ = request.method;
+    target_ = request.target;
+    keepAlive_ = req.keep_alive();
+    stream_.expires_never();  // a verification may take a while; the client waits
+    api_.Handle(request, [self = shared_from_this()](Response response) {
+      auto shared = std::make_shared<Response>(std::move(response));
+      net::post(self->stream_.get_executor(), [self, shared] { self->Write(std::move(*shared)); });
+    });
+  }
+
+  void Write(Response response) {
+    auto res = std::make_shared<http::response<http::string_body>>();
+    res->version(11);
+    res->result(static_cast<unsigned>(response.status));
+    res->set(http::field::server, "quillmarsh-rall-server");
+    res->set(http::field::content_type, response.contentType);
+    res->set("X-Content-Type-Options", "nosniff");
+    for (const auto& [name, value] : response.headers) res->set(name, value);
+    res->keep_alive(keepAlive_);
+    res->body() = std::move(response.body);
+    res->prepare_payload();
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_);
+    Log(method_ + " " + Printable(target_.substr(0, 200)) + " " + std::to_string(response.status) + " " +
+        std::to_string(ms.count()) + "ms " + client_);
+    stream_.expires_after(config_.bodyTimeout);
+    http::async_write(stream_, *res, [self = shared_from_this(), res](beast::error_code ec, std::size_t) {
+      if (ec || !self->keepAlive_) return self->Close();
+      self->start_ = {};
+      self->ReadHeader();
+    });
+  }
+
+  void Close() {
+    beast::error_code ec;
+    stream_.socket().shutdown(tcp::socket::shutdown_send, ec);
+    stream_.close();
+  }
+
+  beast::tcp_stream stream_;
+  beast::flat_buffer buffer_;
+  std::optional<http::request_parser<http::string_body>> parser_;
+  Api& api_;
+  const HttpConfig& config_;
+  std::shared_ptr<std::atomic<std::size_t>> open_;  // the connections open, counted by the listener
+  std::string client_;
+  std::string method_;
+  std::string target_;
+  bool keepAlive_ = false;
+  std::chrono::steady_clock::time_point start_;
+};
+
+class Listener : public std::enable_shared_from_this<Listener> {
+ public:
+  Listener(net::io_context& ioc, Api& api, const HttpConfig& config)
+      : ioc_(ioc), acceptor_(net::make_strand(ioc)), api_(api), config_(config) {}
+
+  bool Open(const tcp::endpoint& endpoint, std::string& error) {
+    beast::error_code ec;
+    acceptor_.open(endpoint.protocol(), ec);
+    if (!ec) acceptor_.set_option(net::socket_base::reuse_address(true), ec);
+    if (!ec) acceptor_.bind(endpoint, ec);
+    if (!ec) acceptor_.listen(net::socket_base::max_listen_connections, ec);
+    if (ec) error = ec.message();
+    return !ec;
+  }
+  tcp::endpoint Local() const { return acceptor_.local_endpoint(); }
+  void Accept() {
+    acceptor_.async_accept(net::make_strand(ioc_), [self = shared_from_this()](beast::error_code ec, tcp::socket s) {
+      if (ec == net::error::operation_aborted || !self->acceptor_.is_open()) return;
+      if (!ec) {
+        // Past the bound the connection is closed at once; those open go on.
+        if (*self->open_ < self->config_.maxConnections) {
+          ++*self->open_;
+          std::make_shared<Session>(std::move(s), self->api_, self->config_, self->open_)->Start();
+        }
+      }
+      self->Accept();
+    });
+  }
+  void Stop() {
+    net::post(acceptor_.get_executor(), [self = shared_from_this()] {
+      beast::error_code ec;
+      self->acceptor_.close(ec);
+    });
+  }
+
+ private:
+  net::io_context& ioc_;
+  tcp::acceptor acceptor_;
+  Api& api_;
+  const HttpConfig& config_;
+  std::shared_ptr<std::atomic<std::size_t>> open_ = std::make_shared<std::atomic<std::size_t>>(0);
+};
+
+}  // namespace
+
+bool ParseListen(const std::string& text, HttpConfig& config) {
+  const std::size_t colon = text.rfind(':');
+  if (colon == std::string::npos) return false;
+  std::string host = text.substr(0, colon);
+  const std::string port = text.substr(colon + 1);
+  if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos) return false;
+  const unsigned long value = std::stoul(port);
+  if (value > 65535) return false;
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  if (host.empty()) host = "0.0.0.0";
+  beast::error_code ec;
+  net::ip::make_address(host, ec);
+  if (ec) return false;
+  config.address = host;
+  config.port = static_cast<unsigned short>(value);
+  return true;
+}
+
+int ServeHttp(Api& api, const HttpConfig& config, const std::function<void()>& drain) {
+  net::io_context ioc(config.ioThreads);
+  auto listener = std::make_shared<Listener>(ioc, api, config);
+  std::string error;
+  const tcp::endpoint endpoint(net::ip::make_address(config.address), config.port);
+  if (!listener->Open(endpoint, error)) {
+    Log("cannot listen on " + config.address + ":" + std::to_string(config.port) + ": " + error);
+    return 1;
+  }
+  const tcp::endpoint local = listener->Local();
+  Log("listening on " + local.address().to_string() + ":" + std::to_string(local.port()));
+  listener->Accept();
+
+  std::thread drainer;
+  net::steady_timer last(ioc);
+  net::signal_set signals(ioc, SIGINT, SIGTERM);
+  signals.async_wait([&](beast::error_code ec, int) {
+    if (ec) return;
+    Log("shutting down: no new connections; finishing the verifications in flight");
+    listener->Stop();
+    // Drained on a thread of its own, so that the answers of the last verifications still go
+    // out meanwhile; then a moment for the last writes, and the end.
+    drainer = std::thread([&] {
+      drain();
+      net::post(ioc, [&] {
+        last.expires_after(std::chrono::milliseconds(500));
+        last.async_wait([&](beast::error_code) { ioc.stop(); });
+      });
+    });
+  });
+
+  std::vector<std::thread> threads;
+  for (int i = 1; i < config.ioThreads; ++i) threads.emplace_back([&] { ioc.run(); });
+  ioc.run();
+  for (std::thread& t : threads) t.join();
+  if (drainer.joinable()) drainer.join();
+  Log("stopped");
+  return 0;
+}
+
+}  // namespace qr
