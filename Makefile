@@ -4,6 +4,8 @@
 # make serve: serves it on http://127.0.0.1:8000; make web-test: the page in a real browser
 # (Chromium), against the headless twin, offline, and on emulated phones and tablets.
 # make fuzz: build the high-score file loader's fuzz target with clang and run it for a minute.
+# make deb: the Debian package of the game in build-deb/; make deb-test: builds it twice and
+# checks it (lintian, reproducible, installs, runs, upgrades and goes without touching scores).
 BUILD      ?= build
 BUILD_ASAN ?= build-asan
 BUILD_FUZZ ?= build-fuzz
@@ -12,7 +14,7 @@ FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_GEN  := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: play test build setup configure asan install bench fuzz clean web web-setup serve web-test windows
+.PHONY: play test build setup configure asan install bench fuzz clean web web-setup serve web-test windows deb deb-setup deb-test
 
 setup:
 	@./scripts/install-deps.sh
@@ -87,5 +89,16 @@ fuzz: setup
 windows: setup
 	@BUILD=$(BUILD) JOBS=$(JOBS) ./scripts/windows.sh
 
+# The Debian package, built by dpkg-buildpackage in a clean copy of the tree (debian/build-copy.sh
+# says what the copy holds) and left in build-deb/ as quillmarsh-rall_VERSION_ARCH.deb.
+deb-setup: setup
+	@./scripts/install-deb-deps.sh
+
+deb: deb-setup
+	@debian/build-copy.sh build-deb
+
+deb-test: deb-setup
+	@./tests/deb-test.sh build-deb
+
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ) $(BUILD_WEB) build-win64
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ) $(BUILD_WEB) build-win64 build-deb
