@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "server/Migrations.hpp"
 #include "server/Store.hpp"
 
 namespace qr {
@@ -12,35 +13,6 @@ std::int32_t RankMargin(const Run& run) {
 }
 
 namespace {
-
-// The schema, one step a number; a database takes the steps it has not taken yet, in order,
-// each in a transaction with its row in schema_migrations. Steps are never edited once
-// released: a change is a new step.
-const char* const kMigrations[] = {
-    // 1: the seeds issued and the runs ranked.
-    R"(CREATE TABLE tokens (
-         token TEXT PRIMARY KEY,
-         seed INTEGER NOT NULL UNIQUE,
-         issued_at INTEGER NOT NULL,
-         expires_at INTEGER NOT NULL,
-         used_at INTEGER);
-       CREATE INDEX tokens_expiry ON tokens (expires_at);
-       CREATE TABLE runs (
-         id INTEGER PRIMARY KEY AUTOINCREMENT,
-         token TEXT NOT NULL UNIQUE REFERENCES tokens (token),
-         seed INTEGER NOT NULL UNIQUE,
-         mode INTEGER NOT NULL CHECK (mode IN (1, 2)),
-         p1_score INTEGER NOT NULL,
-         p2_score INTEGER NOT NULL,
-         winner INTEGER NOT NULL CHECK (winner IN (1, 2)),
-         rank_score INTEGER NOT NULL,
-         rank_margin INTEGER NOT NULL,
-         initials TEXT NOT NULL,
-         game_ms INTEGER NOT NULL,
-         submitted_at INTEGER NOT NULL,
-         recording TEXT NOT NULL);
-       CREATE INDEX runs_rank ON runs (mode, rank_score DESC, rank_margin DESC, submitted_at, id);)",
-};
 
 // Tokens nobody used are forgotten a day after they expire.
 constexpr std::int64_t kForgetTokensAfter = 24 * 3600;
@@ -250,21 +222,26 @@ class SqliteStore final : public Store {
     }
   }
 
+  // Each step counted and taken under the write lock (BEGIN IMMEDIATE): of two servers opening
+  // the file at once, the second waits, then finds the step taken.
   void Migrate() {
     Exec("CREATE TABLE IF NOT EXISTS schema_migrations (version INTEGER PRIMARY KEY, applied_at INTEGER NOT NULL)");
-    int applied = 0;
-    {
-      Statement s(db_, "SELECT COALESCE(MAX(version), 0) FROM schema_migrations");
-      s.Step();
-      applied = static_cast<int>(s.Int(0));
-    }
-    const int known = static_cast<int>(std::size(kMigrations));
-    if (applied > known) throw StoreError{"the database is of a newer server (schema " + std::to_string(applied) + ")"};
-    for (int version = applied + 1; version <= known; ++version) {
+    const std::vector<std::string> steps = SchemaMigrations(SqlDialect::Sqlite);
+    const int known = static_cast<int>(steps.size());
+    for (;;) {
       Transaction tx(*this);
-      Exec(kMigrations[version - 1]);
+      int applied = 0;
+      {
+        Statement s(db_, "SELECT COALESCE(MAX(version), 0) FROM schema_migrations");
+        s.Step();
+        applied = static_cast<int>(s.Int(0));
+      }
+      if (applied > known)
+        throw StoreError{"the database is of a newer server (schema " + std::to_string(applied) + ")"};
+      if (applied == known) return;
+      Exec(steps[static_cast<std::size_t>(applied)]);
       Statement s(db_, "INSERT INTO schema_migrations (version, applied_at) VALUES (?, strftime('%s', 'now'))");
-      s.Bind(1, version).Step();
+      s.Bind(1, applied + 1).Step();
       tx.Commit();
     }
   }

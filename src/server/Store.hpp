@@ -1,7 +1,7 @@
 #pragma once
-// Where the server keeps its seeds and its ranked runs. The API speaks to this interface only,
-// so that another database can take SQLite's place with the same numbered migrations and the
-// same tests (tests/server/ServerTest.cpp runs them on every store).
+// Where the server keeps its seeds and its ranked runs. The API speaks to this interface only:
+// SQLite or PostgreSQL, with the same numbered migrations (server/Migrations.hpp) and the same
+// tests (tests/server/ServerTest.cpp runs them on every store).
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -66,5 +66,11 @@ struct StoreError {
 // The SQLite store: one file (created with its folder's permissions), WAL mode, foreign keys on,
 // the migrations applied in order at opening. Safe to call from any thread.
 std::unique_ptr<Store> OpenSqliteStore(const std::string& path);
+
+// The PostgreSQL store, at a libpq connection URL (postgresql://user@host/db?sslmode=...):
+// several servers may share its database. A pool of connections, the migrations applied at
+// opening by one server at a time. Safe to call from any thread. Throws StoreError when the
+// server was built without libpqxx.
+std::unique_ptr<Store> OpenPostgresStore(const std::string& url);
 
 }  // namespace qr

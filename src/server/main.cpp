@@ -23,6 +23,8 @@ headless and ranks the games whose players entered their initials; serves the pa
   --listen ADDR:PORT        where to listen (127.0.0.1:8080; [::1]:8080; :8080 for every address)
   --data-dir DIR            the database's folder (created; default: $STATE_DIRECTORY, or
                             ./quillmarsh-rall-server-data)
+  --database URL            a PostgreSQL database instead (postgresql://USER@HOST/DB?...), which
+                            several servers may share; the password is best kept in ~/.pgpass
   --site DIR                the page's files (the web build's site folder); none by default
   --threads N               verifying threads (the number of cores)
   --queue N                 submissions that may wait for a thread (16); more are told to retry
@@ -34,7 +36,7 @@ headless and ranks the games whose players entered their initials; serves the pa
   --help                    this text
 
 Every option may also be set in the environment: QR_SERVER_LISTEN, QR_SERVER_DATA_DIR,
-QR_SERVER_SITE, QR_SERVER_THREADS, QR_SERVER_QUEUE, QR_SERVER_TOKEN_LIFETIME,
+QR_SERVER_DATABASE, QR_SERVER_SITE, QR_SERVER_THREADS, QR_SERVER_QUEUE, QR_SERVER_TOKEN_LIFETIME,
 QR_SERVER_POSTS_PER_MINUTE, QR_SERVER_VERIFY_SECONDS, QR_SERVER_HEADER_TIMEOUT,
 QR_SERVER_BODY_TIMEOUT; the command line wins. One line per request goes to stderr. SIGTERM or
 SIGINT stops it after the verifications in flight.
@@ -58,6 +60,7 @@ int main(int argc, char** argv) {
   const std::map<std::string, std::string> options = {
       {"--listen", "QR_SERVER_LISTEN"},
       {"--data-dir", "QR_SERVER_DATA_DIR"},
+      {"--database", "QR_SERVER_DATABASE"},
       {"--site", "QR_SERVER_SITE"},
       {"--threads", "QR_SERVER_THREADS"},
       {"--queue", "QR_SERVER_QUEUE"},
@@ -118,15 +121,19 @@ int main(int argc, char** argv) {
     if (ec || !std::filesystem::is_directory(site)) return Fail("--site: no folder '" + values["--site"] + "'");
     api.site = site;
   }
+  const std::string database = values.count("--database") ? values["--database"] : std::string();
+  if (!database.empty() && database.rfind("postgresql://", 0) != 0 && database.rfind("postgres://", 0) != 0)
+    return Fail("--database takes a postgresql:// URL");
   std::string dataDir = "quillmarsh-rall-server-data";
   if (const char* state = std::getenv("STATE_DIRECTORY"); state != nullptr && *state != '\0') dataDir = state;
   if (values.count("--data-dir")) dataDir = values["--data-dir"];
-  if (::mkdir(dataDir.c_str(), 0700) != 0 && !std::filesystem::is_directory(dataDir))
+  if (database.empty() && ::mkdir(dataDir.c_str(), 0700) != 0 && !std::filesystem::is_directory(dataDir))
     return Fail("cannot create the data folder '" + dataDir + "'");
 
   std::unique_ptr<qr::Store> store;
   try {
-    store = qr::OpenSqliteStore((std::filesystem::path(dataDir) / "rankings.sqlite3").string());
+    store = database.empty() ? qr::OpenSqliteStore((std::filesystem::path(dataDir) / "rankings.sqlite3").string())
+                             : qr::OpenPostgresStore(database);
   } catch (const qr::StoreError& e) {
     std::fprintf(stderr, "quillmarsh-rall-server: the database: %s\n", e.what.c_str());
     return 1;

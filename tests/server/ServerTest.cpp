@@ -10,7 +10,9 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <thread>
 
+#include "PgCluster.hpp"
 #include "TempDir.hpp"
 #include "WonGame.hpp"
 #include "server/Api.hpp"
@@ -120,10 +122,27 @@ TEST(Verifier, RefusesWhatItCannotTrust) {
   refused(std::string("\0\xff junk", 7));
 }
 
-// Every store keeps the same promises; a PostgreSQL store joins the list of factories.
-class StoreTest : public ::testing::Test {
+// Every store keeps the same promises: SQLite in a file, PostgreSQL in a fresh database of the
+// tests' private cluster (skipped, saying why, where PostgreSQL is not installed).
+enum class StoreKind { Sqlite, Postgres };
+void PrintTo(StoreKind kind, std::ostream* out) { *out << (kind == StoreKind::Postgres ? "Postgres" : "Sqlite"); }
+
+class StoreTest : public ::testing::TestWithParam<StoreKind> {
  protected:
-  std::unique_ptr<Store> Open() { return OpenSqliteStore((dir_.path() / "rankings.sqlite3").string()); }
+  void SetUp() override {
+    if (GetParam() != StoreKind::Postgres) return;
+#ifndef QR_WITH_POSTGRESQL
+    GTEST_SKIP() << "the server is built without PostgreSQL (libpqxx missing)";
+#endif
+    std::string why;
+    url_ = NewPgDatabase(why);
+    if (url_.empty()) GTEST_SKIP() << why;
+  }
+  // Another handle on the same database, as a second server would open it.
+  std::unique_ptr<Store> Open() {
+    return GetParam() == StoreKind::Postgres ? OpenPostgresStore(url_)
+                                             : OpenSqliteStore((dir_.path() / "rankings.sqlite3").string());
+  }
   static qr::Run Make(std::uint64_t seed, int mode, int p1, int p2, std::int64_t at) {
     qr::Run r;
     r.seed = seed;
@@ -139,9 +158,15 @@ class StoreTest : public ::testing::Test {
     s.AddToken(IssuedToken{"t" + std::to_string(seed), seed, 1000, expires});
   }
   TempDir dir_;
+  std::string url_;
 };
 
-TEST_F(StoreTest, MigratesOnceAndKeepsWhatItHolds) {
+INSTANTIATE_TEST_SUITE_P(Stores, StoreTest, ::testing::Values(StoreKind::Sqlite, StoreKind::Postgres),
+                         [](const ::testing::TestParamInfo<StoreKind>& kind) {
+                           return kind.param == StoreKind::Postgres ? "Postgres" : "Sqlite";
+                         });
+
+TEST_P(StoreTest, MigratesOnceAndKeepsWhatItHolds) {
   {
     auto s = Open();
     EXPECT_EQ(s->Migrations(), std::vector<int>{1});
@@ -160,9 +185,24 @@ TEST_F(StoreTest, MigratesOnceAndKeepsWhatItHolds) {
   EXPECT_EQ(s->Recording(1), "the recording\n");
   EXPECT_FALSE(s->FindRun(2));
   EXPECT_FALSE(s->Recording(2));
+
+  // Seeds take 53 bits, times more than 32.
+  constexpr std::uint64_t big = (std::uint64_t{1} << 53) - 1;
+  s->AddToken(IssuedToken{"big", big, 5'000'000'000, 5'000'007'200});
+  std::uint64_t seed = 0;
+  EXPECT_EQ(s->TakeToken("big", 5'000'000'001, seed), TokenUse::Taken);
+  EXPECT_EQ(seed, big);
+  qr::Run r = Make(big, 1, 12, 0, 5'000'000'002);
+  r.gameMs = 3'000'000'000;
+  ASSERT_EQ(s->AddRun(r, "x"), AddResult::Added);
+  const auto back = s->FindRun(r.id);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->seed, big);
+  EXPECT_EQ(back->submittedAt, 5'000'000'002);
+  EXPECT_EQ(back->gameMs, 3'000'000'000);
 }
 
-TEST_F(StoreTest, TokensServeOnce) {
+TEST_P(StoreTest, TokensServeOnce) {
   auto s = Open();
   Issue(*s, 7, 2000);
   Issue(*s, 8, 1500);
@@ -176,7 +216,7 @@ TEST_F(StoreTest, TokensServeOnce) {
   EXPECT_THROW(s->AddToken(IssuedToken{"t9", 7, 1000, 2000}), StoreError);  // a seed issued twice
 }
 
-TEST_F(StoreTest, RanksByScoreThenMarginThenTime) {
+TEST_P(StoreTest, RanksByScoreThenMarginThenTime) {
   auto s = Open();
   std::vector<qr::Run> runs = {Make(1, 2, 6, 2, 100), Make(2, 2, 3, 6, 90), Make(3, 2, 6, 4, 80), Make(4, 2, 6, 2, 50),
                                Make(5, 1, 99, 0, 10)};
@@ -198,6 +238,51 @@ TEST_F(StoreTest, RanksByScoreThenMarginThenTime) {
   qr::Run again = Make(1, 2, 6, 0, 200);
   EXPECT_EQ(s->AddRun(again, "y"), AddResult::Duplicate);
   EXPECT_EQ(s->Rankings(2, 0, 100).size(), 4u);
+}
+
+// Two servers on one database, as PostgreSQL allows (SQLite: two handles on one file): they open
+// it at once and migrate it once; of submissions racing on one token one spends it, and of runs
+// racing on one seed one is ranked.
+TEST_P(StoreTest, ServersSharingTheDatabaseSpendATokenOnceAndRankASeedOnce) {
+  std::unique_ptr<Store> a;
+  std::unique_ptr<Store> b;
+  {
+    auto first = std::async(std::launch::async, [this] { return Open(); });
+    b = Open();
+    a = first.get();
+  }
+  EXPECT_EQ(a->Migrations(), std::vector<int>{1});
+  EXPECT_EQ(b->Migrations(), std::vector<int>{1});
+
+  constexpr int kRounds = 10;
+  constexpr int kThreads = 4;
+  for (int round = 0; round < kRounds; ++round) {
+    const std::uint64_t seed = 100 + static_cast<std::uint64_t>(round);
+    Issue(*a, seed);
+    std::vector<std::future<std::pair<TokenUse, AddResult>>> racers;
+    for (int i = 0; i < kThreads; ++i) {
+      Store& store = i % 2 == 0 ? *a : *b;
+      racers.push_back(std::async(std::launch::async, [&store, seed, i] {
+        std::uint64_t got = 0;
+        const TokenUse use = store.TakeToken("t" + std::to_string(seed), 1100, got);
+        qr::Run r = Make(seed, 1, 10 + i, 0, 1100);
+        return std::make_pair(use, store.AddRun(r, "x"));
+      }));
+    }
+    int taken = 0;
+    int added = 0;
+    for (auto& f : racers) {
+      const auto [use, add] = f.get();
+      taken += use == TokenUse::Taken ? 1 : 0;
+      EXPECT_TRUE(use == TokenUse::Taken || use == TokenUse::Used);
+      added += add == AddResult::Added ? 1 : 0;
+    }
+    EXPECT_EQ(taken, 1) << "round " << round;
+    EXPECT_EQ(added, 1) << "round " << round;
+  }
+  const auto ranked = b->Rankings(1, 0, 100);
+  ASSERT_EQ(ranked.size(), static_cast<std::size_t>(kRounds));
+  for (std::size_t i = 0; i < ranked.size(); ++i) EXPECT_EQ(ranked[i].place, static_cast<std::int64_t>(i + 1));
 }
 
 // The API through its one entry, with a real pool and store.

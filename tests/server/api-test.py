@@ -2,8 +2,9 @@
 """The rankings server as a client meets it, on 127.0.0.1 only: a won game submitted and ranked,
 then hostile requests (empty, junk, too large, malformed JSON and UTF-8, path tricks, a client
 sending one byte a second) after which the server still answers and has stored nothing of them;
-SIGTERM ends it cleanly.
-   api-test.py SERVER RECORD_GAME"""
+SIGTERM ends it cleanly. With --postgres, on a database of the tests' PostgreSQL cluster (the
+state file of tests/server/pg-cluster.sh; skipped, exit 77, without one).
+   api-test.py SERVER RECORD_GAME [--postgres STATE]"""
 import json
 import os
 import re
@@ -17,7 +18,16 @@ import time
 import urllib.error
 import urllib.request
 
+import serverkit
+
 server_exe, record_game = sys.argv[1], sys.argv[2]
+database = []
+if len(sys.argv) == 5 and sys.argv[3] == "--postgres":
+    url = serverkit.pg_database(sys.argv[4], "api%d" % os.getpid())
+    if url is None:
+        print("server api: skipped, no PostgreSQL cluster (are PostgreSQL's server programs installed?)")
+        sys.exit(serverkit.SKIP)
+    database = ["--database", url]
 failures = []
 
 
@@ -82,7 +92,7 @@ with tempfile.TemporaryDirectory() as top:
         f.write("secret")
     data = os.path.join(top, "data")
     proc = subprocess.Popen([server_exe, "--listen", "127.0.0.1:0", "--data-dir", data, "--site", site,
-                             "--header-timeout", "2", "--body-timeout", "2", "--posts-per-minute", "1000"],
+                             "--header-timeout", "2", "--body-timeout", "2", "--posts-per-minute", "1000"] + database,
                             stderr=subprocess.PIPE, text=True)
     log = []
     port = None
