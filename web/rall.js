@@ -23,9 +23,14 @@ var QR = (function () {
   const LOAD_MISSING = -1, LOAD_UNREADABLE = -2;  // QR.loadSize(), besides an item's length
   const SAVE_OK = 0, SAVE_FULL = 1, SAVE_REFUSED = 2, SAVE_NO_STORAGE = 3;  // QR.save()
 
-  // ---- The game's waits. A browser stretches a timer set from another timer's task to 4 ms
-  // once they nest five deep, and the game's waits would all nest: each resumes the game from a
-  // task of its own (a message), so every timer it sets is a first one.
+  // ---- The game's waits. Every task the page runs costs far more of the processor (and of a
+  // phone's battery) than the game's pass, so a wait is one task where the browser can: its task
+  // scheduler (scheduler.postTask) runs a task after a delay, never stretched, and the game goes
+  // on from that task. Elsewhere a timer waits, and a browser stretches a timer set from another
+  // timer's task to 4 ms once they nest five deep: there the game goes on from a task of its own
+  // (a message) after the timer, so every timer it sets is a first one.
+  const scheduler = typeof window.scheduler === 'object' && window.scheduler !== null &&
+                    typeof window.scheduler.postTask === 'function' ? window.scheduler : null;
   const tasks = new MessageChannel();
   const taskQueue = [];
   tasks.port1.onmessage = function () {
@@ -44,6 +49,25 @@ var QR = (function () {
       try { fn(); } finally { inTimer = false; }
     }, ms);
   }
+  // fn(true) from a task of its own once ms have passed; drop() stops it (with the scheduler the
+  // task still comes, and does nothing).
+  function later(fn, ms) {
+    const task = { timer: 0, dropped: false };
+    if (!scheduler) {
+      task.timer = timeout(function () { fn(true); }, ms);
+      return task;
+    }
+    scheduler.postTask(function () {
+      handedOver();
+      if (!task.dropped) fn(true);
+    }, { delay: ms });
+    return task;
+  }
+  function drop(task) {
+    if (!task) return;
+    task.dropped = true;
+    clearTimeout(task.timer);
+  }
   // The game's sleep: it goes on when the clock reads `until` (never before), from a task of its
   // own; `until` null only lets the page have its turn. Input (QR.wake) moves `until` to
   // `earliest` (the game then takes it at the same game time, only sooner) and, once that is
@@ -52,21 +76,25 @@ var QR = (function () {
   let wakeGame = null;
   function sleep(until, earliest) {
     return new Promise(function (done) {
-      let timer = 0, gone = false;
+      let task = null, gone = false;
       const goOn = function () {
         if (gone) return;
         gone = true;
-        clearTimeout(timer);
+        drop(task);
         if (wakeGame === wake) wakeGame = null;
         done();
       };
-      const check = function () {
-        clearTimeout(timer);
+      const check = function (ownTask) {
+        drop(task);
         const left = until === null ? 0 : until - performance.now();
         if (left > 0) {
-          timer = timeout(check, Math.ceil(left));
-        } else {
+          task = later(check, Math.ceil(left));
+        } else if (!scheduler) {
           soon(goOn);
+        } else if (ownTask) {
+          goOn();
+        } else {
+          task = later(goOn, 0);
         }
       };
       const wake = function () {
@@ -74,11 +102,11 @@ var QR = (function () {
         if (!inTimer && (until === null || performance.now() >= until)) {
           goOn();
         } else {
-          check();  // (the pads' timer: from a task of its own)
+          check(false);  // (the pads' timer: from a task of its own)
         }
       };
       wakeGame = wake;
-      check();
+      check(false);
     });
   }
   // Until the clock reads due, or earliest once input comes (or waits already).
@@ -95,13 +123,18 @@ var QR = (function () {
     const tick = function () {
       if (padLoop !== loop) return;
       fn();
-      soon(function () { if (padLoop === loop) timeout(tick, ms); });
+      if (scheduler) {
+        if (padLoop === loop) later(tick, ms);
+      } else {
+        soon(function () { if (padLoop === loop) timeout(tick, ms); });
+      }
     };
-    timeout(tick, ms);
+    later(tick, ms);
   };
 
   // ---- The picture: painted at the next animation frame after the game showed a new one.
   let frame = null;
+  let image = null;  // the canvas's view of the picture in the game's memory, made once
   let painting = false;
   let replayMessage = false;  // the message line holds what a replay said
   let answering = [];  // when the input happened that the frame waiting to be painted answers
@@ -129,8 +162,10 @@ var QR = (function () {
     handedOver();
     painting = false;
     if (frame && changedBottom > changedTop) {
-      const rgba = new ImageData(new Uint8ClampedArray(frame.buffer, frame.byteOffset, frame.length), W, H);
-      ctx2d.putImageData(rgba, 0, 0, 0, changedTop, W, changedBottom - changedTop);
+      if (!image || image.data.buffer !== frame.buffer || image.data.byteOffset !== frame.byteOffset) {
+        image = new ImageData(new Uint8ClampedArray(frame.buffer, frame.byteOffset, frame.length), W, H);
+      }
+      ctx2d.putImageData(image, 0, 0, 0, changedTop, W, changedBottom - changedTop);
       changedTop = H;
       changedBottom = 0;
       qr.frames++;

@@ -33,6 +33,56 @@ await check('pictures and state equal the headless twin: start prompt, high scor
   await compare('rally', 5, rally, 11500, native(5, rally, 11500));  // the ball in flight after a serve
 });
 
+// The cases above run as fast as the page can; here the game waits in real time. With the
+// browser's task scheduler every sleep is one task of the page; without it (Safari) a timer and a
+// message, with a pad's timer beside them. The game plays the same either way.
+await check('the game\'s waits: one task a sleep with the browser\'s task scheduler, timers without; the same game', async () => {
+  const script = `${coinsAndTwo}2400 down A\n2900 up A\n`;
+  const twin = native(5, script, 3600);
+  for (const scheduler of [true, false]) {
+    const what = scheduler ? 'with the task scheduler' : 'without it';
+    const page = await browser.newPage();
+    page.on('pageerror', (e) => console.log(`page error: ${e.message}`));
+    await page.evaluateOnNewDocument((keep) => {
+      window.tasksPosted = 0;
+      if (!keep) {
+        Object.defineProperty(window, 'scheduler', { value: undefined });
+        return;
+      }
+      const post = Scheduler.prototype.postTask;
+      Scheduler.prototype.postTask = function (...args) {
+        window.tasksPosted++;
+        return post.apply(this, args);
+      };
+    }, scheduler);
+    await page.evaluateOnNewDocument(fs.readFileSync(new URL('fake-pads.js', import.meta.url), 'utf8'));
+    await page.goto(`${origin}?seed=5&stop-ms=3600&script=${encodeURIComponent(script)}`);
+    await page.waitForFunction('QR.frames > 0', { timeout: 20000 });
+    if (!scheduler) await page.evaluate('fakePads.plug(0, "pad one")');
+    await page.evaluate(() => {
+      window.sleeps = 0;
+      for (const name of ['wait', 'yield']) {
+        const sleep = QR[name];
+        QR[name] = function (...args) {
+          window.sleeps++;
+          return sleep.apply(this, args);
+        };
+      }
+    });
+    const counts = () => page.evaluate('[window.sleeps, window.tasksPosted]');
+    const [sleeps0, tasks0] = await counts();
+    await sleep(1000);
+    const [sleeps1, tasks1] = await counts();
+    const [sleeps, tasks] = [sleeps1 - sleeps0, tasks1 - tasks0];
+    expect(sleeps > 50, `${what}: ${sleeps} sleeps in a second`);
+    expect(scheduler ? Math.abs(tasks - sleeps) <= 2 : tasks === 0, `${what}: ${tasks} tasks for ${sleeps} sleeps`);
+    await page.waitForFunction('QR.stoppedAt', { timeout: 30000 });
+    samePicture(await canvasPixels(page), twin.rgb, `the game in real time ${what}`);
+    expect(await page.evaluate('QR.state') === twin.state, `${what}: the page's state differs from the twin's`);
+    await page.close();
+  }
+});
+
 await check('keys drive a game: a coin sounds, 2 starts, A moves the paddle, Esc abandons', async () => {
   const page = await open();
   await page.keyboard.press('KeyQ');
