@@ -21,6 +21,9 @@
 // stamp to the end of the browser's rendering of the first frame the game drew after it took the
 // event, when the frame goes to the compositor.
 //   node web/tests/measure.mjs SITE_DIR --latency [PRESSES]
+// With --latency --touch, on an emulated tablet, the fingers do it all through the browser's touch
+// input: the coins, 2 Players, and the presses on player 1's and player 2's ▲ (the figure is from
+// each touch event's time stamp).
 import fs from 'node:fs';
 import http from 'node:http';
 import os from 'node:os';
@@ -34,13 +37,15 @@ const option = (name) => {
   return at < 0 ? null : args.splice(at, 2)[1] ?? '';
 };
 const profileFile = option('--profile');
+const touch = args.includes('--touch');
+if (touch) args.splice(args.indexOf('--touch'), 1);
 const latency = args[0] === '--latency';
 const floor = args[0] === '--floor';
 const counted = latency || floor ? args[1] : args[0];
 const seconds = latency ? 0 : Number(counted || 10);
 const presses = latency ? Number(counted || 1000) : 0;
 if (!(seconds >= 0 && presses >= 0) || profileFile === '' || (profileFile && (latency || floor))) {
-  console.error('usage: measure.mjs SITE_DIR [SECONDS] [--profile FILE] | --floor [SECONDS] | --latency [PRESSES]');
+  console.error('usage: measure.mjs SITE_DIR [SECONDS] [--profile FILE] | --floor [SECONDS] | --latency [PRESSES] [--touch]');
   process.exit(2);
 }
 // The floor's page script, in place of the page's rall.js.
@@ -147,6 +152,17 @@ function threadSeconds() {
 }
 
 const page = await browser.newPage();
+// A finger on the element for ms milliseconds, through the browser's touch input.
+const touchInput = touch ? await page.createCDPSession() : null;
+async function fingerOn(selector, ms) {
+  const at = await page.$eval(selector, (e) => {
+    const r = e.getBoundingClientRect();
+    return { x: r.x + r.width / 2, y: r.y + r.height / 2 };
+  });
+  await touchInput.send('Input.dispatchTouchEvent', { type: 'touchStart', touchPoints: [{ ...at, id: 1 }] });
+  await wait(ms);
+  await touchInput.send('Input.dispatchTouchEvent', { type: 'touchEnd', touchPoints: [] });
+}
 const wait = (ms) => new Promise((ok) => setTimeout(ok, ms));
 await page.evaluateOnNewDocument(fs.readFileSync(new URL('fake-pads.js', import.meta.url), 'utf8'));
 // Both paddles up and down for SECONDS: the CPU share meanwhile, and the time it took.
@@ -183,6 +199,14 @@ if (floor) {
                 (mode === 'paint' ? ` (${(frames / (wall + 1.5)).toFixed(0)} frames painted a second)` : ''));
   }
   done();
+} else if (touch) {
+  await page.setViewport({ width: 1024, height: 768, deviceScaleFactor: 2, isMobile: true, hasTouch: true });
+  await page.goto(`http://127.0.0.1:${server.address().port}/?touch=1`);
+  await page.waitForFunction('QR.frames > 0');
+  for (const name of ['Coin', 'Coin', '2 Players']) {
+    await fingerOn(`::-p-aria(${name})`, 60);
+    await wait(400);
+  }
 } else {
   await page.goto(`http://127.0.0.1:${server.address().port}/`);
   await page.waitForFunction('QR.frames > 0');
@@ -197,7 +221,9 @@ if (latency) {
   await wait(2500);
   const before = await page.evaluate('QR.latency().count');
   for (let i = 0; i < presses; i++) {
-    if (i % 2 === 1) {
+    if (touch) {
+      await fingerOn(`[aria-label="Player ${1 + i % 2}"] [aria-label="Up"]`, 20 + 40 * Math.random());
+    } else if (i % 2 === 1) {
       await page.keyboard.down('ArrowUp');
       await wait(20 + 40 * Math.random());
       await page.keyboard.up('ArrowUp');
