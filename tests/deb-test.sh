@@ -9,27 +9,41 @@
 #     they were through the install of an older build, the upgrade to this one, a remove and a
 #     purge; the installed game finds them, runs headless and draws the committed pictures;
 #     remove and purge leave no file of the package behind.
+#  5. the rankings server's package: its unit passes systemd-analyze verify; installed with apt, it
+#     has its system user, answers /api/health when run as that user on the database folder of the
+#     unit and stops on SIGTERM; remove keeps the database and the settings, purge deletes both.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 out=${1:-build-deb}
 pkg=quillmarsh-rall
+server=quillmarsh-rall-server
+server_user=_quillmarsh-rall
+state=/var/lib/quillmarsh-rall
 started=$(date +%s)
 
 fail() { echo "deb-test: $*" >&2; exit 1; }
 step() { echo "deb-test: $*"; }
 
 if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
-if dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "installed"; then
-  fail "$pkg is installed on this machine already: purge it first (apt-get purge $pkg)"
-fi
+for p in "$pkg" "$server"; do
+  if dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "installed"; then
+    fail "$p is installed on this machine already: purge it first (apt-get purge $p)"
+  fi
+done
+# The server's purge deletes this folder: one that is there already is not the test's to delete.
+[ ! -e "$state" ] || fail "$state exists on this machine already: it is not the test's to delete"
 
 tmp=$(mktemp -d)
+server_pid=""
 cleanup() {
-  # A failed run leaves no package behind.
-  if dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "installed"; then
-    $sudo env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq "$pkg" >/dev/null 2>&1 || true
-  fi
+  # A failed run leaves no package and no server behind.
+  if [ -n "$server_pid" ]; then $sudo kill -TERM "$server_pid" 2>/dev/null || true; fi
+  for p in "$server" "$pkg"; do
+    if dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "installed"; then
+      $sudo env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq "$p" >/dev/null 2>&1 || true
+    fi
+  done
   rm -rf "$tmp"
 }
 trap cleanup EXIT
@@ -52,6 +66,8 @@ debian/build-copy.sh "$out/again"
 arch=$(dpkg --print-architecture)
 deb="$(cd "$out" && pwd)/${pkg}_${version}_${arch}.deb"
 [ -f "$deb" ] || fail "no $deb"
+server_deb="$(cd "$out" && pwd)/${server}_${version}_${arch}.deb"
+[ -f "$server_deb" ] || fail "no $server_deb"
 for f in "$out"/*.deb "$out"/*.ddeb; do
   [ -f "$f" ] || continue
   second="$out/again/$(basename "$f")"
@@ -88,6 +104,29 @@ for script in preinst postinst prerm postrm; do
   fi
 done
 step "the desktop entry and the metainfo validate; every file lies under /usr"
+
+# The server's package: its files, its settings as a conffile, and a unit like the one
+# cmake --install writes (the same sandbox, the same folders; the user is the package's own).
+dpkg-deb -x "$server_deb" "$tmp/server-tree"
+for f in usr/bin/$server lib/systemd/system/$server.service etc/default/$server \
+  usr/lib/sysusers.d/$server.conf usr/share/man/man8/$server.8.gz usr/share/doc/$server/copyright; do
+  [ -f "$tmp/server-tree/$f" ] || fail "the server's package has no /$f"
+done
+[ -z "$(dpkg-deb -c "$server_deb" | awk '{print $6}' | grep -e '^\./usr/games' -e '^\./var/')" ] ||
+  fail "the server's package puts files in /usr/games or /var"
+dpkg-deb -e "$server_deb" "$tmp/server-control"
+grep -qx "/etc/default/$server" "$tmp/server-control/conffiles" ||
+  fail "/etc/default/$server is not a conffile"
+unit="$tmp/server-tree/lib/systemd/system/$server.service"
+for line in "ExecStart=/usr/bin/$server" "User=$server_user" "StateDirectory=quillmarsh-rall" \
+  "EnvironmentFile=-/etc/default/$server" NoNewPrivileges=yes PrivateTmp=yes ProtectSystem=strict; do
+  grep -qx -- "$line" "$unit" || fail "the server's unit lacks $line"
+done
+sandbox() { grep -E '^(Environment|EnvironmentFile|StateDirectory|StateDirectoryMode|NoNewPrivileges|Private|Protect|Restrict|Lock|Memory|SystemCall|Capability|UMask|Kill|Timeout|Restart)' "$1" |
+  grep -v '^ProtectHome=' | sort; }
+diff <(sandbox "$unit") <(sandbox data/$server.service) >&2 ||
+  fail "the package's unit and data/$server.service differ (above)"
+step "the server's package holds its program, unit, settings (a conffile), sysusers entry and man page"
 
 # 4. A player's files, made before anything is installed: a high-score table (one line of 120
 # characters, each shifted up by 1 to 4 by its position, and CR LF) and a kept game.
@@ -167,4 +206,71 @@ while IFS= read -r f; do
 done <"$tmp/files"
 unchanged "by purge"
 step "remove and purge left no file of the package and the player's files as they were"
+
+# 5. The rankings server's package, installed with the game as a machine would take both.
+apt install "$deb" "$server_deb"
+dpkg-query -W -f='${Status}' "$server" | grep -q "ok installed" || fail "$server did not install"
+id "$server_user" >/dev/null 2>&1 || fail "the package made no user $server_user"
+installed_unit=/lib/systemd/system/$server.service
+[ -f "$installed_unit" ] || fail "no $installed_unit"
+# systemd-analyze verify needs no running systemd; where it cannot run at all it says why and
+# the check is skipped, loudly. Any word it has about the unit fails the test.
+if command -v systemd-analyze >/dev/null; then
+  if analysis=$(systemd-analyze verify "$installed_unit" 2>&1) && [ -z "$analysis" ]; then
+    step "systemd-analyze verify: nothing to say about $installed_unit"
+  elif ! grep -q "$server" <<<"$analysis" &&
+    grep -qiE 'failed to (initiali[sz]e|set ?up|allocate|create)|not permitted|permission denied' <<<"$analysis"; then
+    step "SKIPPED: systemd-analyze verify cannot run here: $analysis"
+  else
+    echo "$analysis" >&2
+    fail "systemd-analyze verify finds fault with $installed_unit"
+  fi
+else
+  step "SKIPPED: no systemd-analyze on this machine, the unit is not verified"
+fi
+# Run as the unit would: as its user, in the folder systemd makes for StateDirectory=, with the
+# settings of /etc/default (all commented out as installed).
+$sudo install -d -o "$server_user" -g "$server_user" -m 0700 "$state"
+port=$((20000 + RANDOM % 20000))
+# setpriv execs, so that the signal and the exit status are the server's own (runuser would
+# stand between them).
+$sudo setpriv --reuid="$server_user" --regid="$server_user" --clear-groups env -i STATE_DIRECTORY="$state" \
+  sh -c "set -a; . /etc/default/$server; exec /usr/bin/$server --listen 127.0.0.1:$port" \
+  >"$tmp/server.log" 2>&1 &
+server_pid=$!
+health=""
+for _ in $(seq 1 100); do
+  health=$(curl -fsS --max-time 2 "http://127.0.0.1:$port/api/health" 2>/dev/null) && break
+  kill -0 "$server_pid" 2>/dev/null || { cat "$tmp/server.log" >&2; fail "the installed server stopped at start"; }
+  sleep 0.1
+done
+grep -q '"ok": *true' <<<"$health" || { cat "$tmp/server.log" >&2; fail "/api/health did not answer ok: $health"; }
+$sudo kill -TERM "$server_pid"
+for _ in $(seq 1 100); do kill -0 "$server_pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$server_pid" 2>/dev/null && fail "the server did not stop within 10 s of SIGTERM"
+rc=0
+wait "$server_pid" || rc=$?
+server_pid=""
+[ "$rc" -eq 0 ] || { cat "$tmp/server.log" >&2; fail "the server stopped by SIGTERM exited with $rc"; }
+database="$state/rankings.sqlite3"
+[ "$($sudo stat -c %U "$database" 2>/dev/null)" = "$server_user" ] ||
+  fail "the server left no $database of its user's"
+step "the installed server ran as $server_user, answered $health on /api/health and stopped on SIGTERM"
+
+dpkg-query -L "$server" >"$tmp/server-files"
+apt remove "$server"
+$sudo test -f "$database" || fail "remove deleted the database"
+[ -f "/etc/default/$server" ] || fail "remove deleted the settings (a conffile stays until purge)"
+[ ! -e "/usr/bin/$server" ] || fail "remove left /usr/bin/$server"
+apt purge "$server" "$pkg"
+[ ! -e "$state" ] || fail "purge left $state"
+[ ! -e "/etc/default/$server" ] || fail "purge left /etc/default/$server"
+[ ! -e "/etc/systemd/system/multi-user.target.wants/$server.service" ] || fail "purge left the unit enabled"
+while IFS= read -r f; do
+  [ -e "$f" ] || continue
+  [ -d "$f" ] || fail "purge left $f"
+  [ -n "$(ls -A "$f")" ] || dpkg-query -S "$f" >/dev/null 2>&1 || fail "purge left the empty folder $f"
+done <"$tmp/server-files"
+unchanged "by the server's package"
+step "remove kept the server's database and settings, purge deleted them (the system user stays)"
 step "done in $(($(date +%s) - started)) s"
