@@ -426,6 +426,7 @@ TEST(HiScoreFile, TheDataDirectoryAlwaysEndsInASeparator) {
 
 }  // namespace qr
 
+#include "hosts/shared/RankedGame.hpp"
 #include "hosts/shared/Recorder.hpp"
 
 namespace qr {
@@ -506,6 +507,35 @@ TEST(HiScoreFile, TwoGamesOnOneDirectoryKeepEachOthersEntries) {
   ASSERT_TRUE(ParseHiScoreFile(ReadBytes(dir / "QuillmarshRall.dat"), one, two));
   for (int i = 1; i <= 5; ++i) EXPECT_EQ(two[i].initials, "DDD") << i;
   EXPECT_EQ(c.host.Told().back(), "another game saved higher scores meanwhile; this score no longer enters the table");
+}
+
+// A ranked game plays on the default tables whatever the player's own table holds, so that its
+// score reaches the entry; the entry then goes into the player's table by the rule of every save,
+// never over a higher score.
+TEST(HiScoreFile, ARankedGameStartsFromTheDefaultsAndMergesIntoThePlayersTable) {
+  TempDir tmp;
+  const fs::path file = tmp.path() / "QuillmarshRall.dat";
+  HiScoreTable one;
+  HiScoreTable2P two;
+  HiScoreTable defaultOne;
+  HiScoreTable2P defaultTwo;
+  DefaultHiScores(one, two);
+  DefaultHiScores(defaultOne, defaultTwo);
+  for (std::int16_t i = 1; i <= 4; ++i) two[static_cast<std::size_t>(i)] = HiScore2P{"OWN", 9, 0};
+  const std::string mine = FormatHiScoreRecord(one, two) + "\r\n";
+  WriteBytes(file, mine);
+
+  WrappedGame<RankedGame> g(StartedGame::Options(1, tmp.str()), 7);
+  g.Start();
+  g.host.SetRunMs(std::numeric_limits<std::int64_t>::max());
+  EXPECT_EQ(RallexProbe::hiScores2P(g.game)[1].score, defaultTwo[1].score) << "the game began on the player's table";
+  g.game.numPlayers = 2;
+  RallexProbe::hiScores2P(g.game)[1] = HiScore2P{"RNK", 5, 1};
+  g.game.KeepNewEntry(1);
+  ASSERT_TRUE(ParseHiScoreFile(ReadBytes(file), one, two));
+  for (std::size_t i = 1; i <= 4; ++i) EXPECT_EQ(two[i].initials, "OWN") << i;
+  EXPECT_EQ(two[5].initials, "RNK") << "the entry takes the first place it beats in the player's table";
+  EXPECT_EQ(two[5].score, 5);
 }
 
 // A kept recording follows its table: when the table cannot be saved, the recording of the

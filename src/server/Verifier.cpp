@@ -1,7 +1,6 @@
 #include "server/Verifier.hpp"
 
 #include <algorithm>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -10,8 +9,8 @@
 #include "game/scores/HiScoreRecord.hpp"
 #include "hosts/headless/HeadlessHost.hpp"
 #include "hosts/shared/HostWrapper.hpp"
+#include "hosts/shared/RankedGame.hpp"
 #include "hosts/shared/Script.hpp"
-#include "hosts/shared/StateJson.hpp"
 
 namespace qr {
 
@@ -100,17 +99,14 @@ class Referee final : public HostWrapper {
   }
   void TextEntry(bool on) override {
     if (on || stopping_ || decided_ || game_ == nullptr) return;
-    const auto state = nlohmann::json::parse(StateJson(*game_, now_, false, {}));
-    const std::string initials = state.at("enteredInitials").get<std::string>();
-    if (state.at("exitRequested").get<bool>() || initials.size() != 3) return;
+    const std::optional<EntryOutcome> entry = ConfirmedEntry(*game_);
+    if (!entry) return;
     verdict_.ok = true;
-    verdict_.mode = state.at("numPlayers").get<int>();
-    verdict_.p1Score = state.at("p1Score").get<std::int32_t>();
-    verdict_.p2Score = state.at("p2Score").get<std::int32_t>();
-    // The game names the player it asks: "Player N Enter Your Initials".
-    const std::string asked = state.at("msgLines").at(5).get<std::string>();
-    verdict_.winner = asked.rfind("Player 2", 0) == 0 ? 2 : 1;
-    verdict_.initials = initials;
+    verdict_.mode = entry->mode;
+    verdict_.p1Score = entry->p1Score;
+    verdict_.p2Score = entry->p2Score;
+    verdict_.winner = entry->winner;
+    verdict_.initials = entry->initials;
     verdict_.entryMs = now_;
     decided_ = true;
   }

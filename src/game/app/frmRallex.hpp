@@ -1,6 +1,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,8 @@
 #include "machine/Machine.hpp"
 
 namespace qr {
+
+struct EntryOutcome;
 
 // Boolean values as the game passes them in 16-bit arguments.
 constexpr std::int16_t kTrue = -1;
@@ -129,6 +132,8 @@ class frmRallex : public WindowEvents {
   // The game state as JSON, for tests and the comparison of hosts (hosts/shared/StateJson.cpp).
   friend std::string StateJson(const frmRallex& g, std::int64_t timeMs, bool exited,
                                const std::vector<std::string>& sounds);
+  // What an initials entry came to, for the rankings (hosts/shared/RankedGame.cpp).
+  friend std::optional<EntryOutcome> ConfirmedEntry(const frmRallex& game);
 
   // Machine calls as the game makes them.
   void DoEvents() { machine_.DoEvents(); }
