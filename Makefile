@@ -1,8 +1,10 @@
 # make play: set up, build and start the game (only the game is built). make test: set up, build
 # everything and run every test.
 # make web: the game as a web page in build-web/site, installable and able to start offline;
-# make serve: serves it on http://127.0.0.1:8000; make web-test: the page in a real browser
-# (Chromium), against the headless twin, offline, and on emulated phones and tablets.
+# make serve: serves it on http://127.0.0.1:8000; make rankings: serves it with a rankings server
+# on http://127.0.0.1:8080; make web-test: the page in a real browser
+# (Chromium), against the headless twin, offline, on emulated phones and tablets, and against a
+# rankings server.
 # make fuzz: build the high-score file loader's fuzz target with clang and run it for a minute.
 # make deb: the Debian package of the game in build-deb/; make deb-test: builds it twice and
 # checks it (lintian, reproducible, installs, runs, upgrades and goes without touching scores).
@@ -14,7 +16,7 @@ FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_GEN  := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: play test build setup configure asan install bench fuzz clean web web-setup serve web-test windows deb deb-setup deb-test
+.PHONY: play test build setup configure asan install bench fuzz clean web web-setup serve rankings web-test windows deb deb-setup deb-test
 
 setup:
 	@./scripts/install-deps.sh
@@ -63,13 +65,24 @@ serve: web
 	@echo "Serving the game on http://127.0.0.1:8000/ (Ctrl+C stops)"
 	@cd $(BUILD_WEB)/site && python3 -m http.server 8000 --bind 127.0.0.1
 
+# The page with a rankings server of its own, its database one SQLite file in RANKINGS_DATA: ranked
+# games, the rankings and their replays on http://127.0.0.1:8080/.
+RANKINGS_DATA ?= $(HOME)/.local/share/quillmarsh-rall-server
+rankings: web configure
+	@cmake --build $(BUILD) -j $(JOBS) --target quillmarsh-rall-server
+	@echo "The page with its rankings on http://127.0.0.1:8080/ (Ctrl+C stops; the rankings stay in $(RANKINGS_DATA))"
+	@$(BUILD)/src/server/quillmarsh-rall-server --listen 127.0.0.1:8080 --data-dir $(RANKINGS_DATA) \
+		--site $(BUILD_WEB)/site
+
 # The page in headless Chromium, compared with the headless twin of the native build.
 web-test: web configure
-	@cmake --build $(BUILD) -j $(JOBS) --target quillmarsh-rall
+	@cmake --build $(BUILD) -j $(JOBS) --target quillmarsh-rall quillmarsh-rall-server server_record_game
 	@cd web/tests && npm ci --no-audit --no-fund --loglevel=error >/dev/null
 	@node web/tests/web-test.mjs $(BUILD_WEB)/site $(BUILD)/quillmarsh-rall
 	@node web/tests/offline-test.mjs $(BUILD_WEB)/site $(BUILD)/quillmarsh-rall
 	@node web/tests/touch-test.mjs $(BUILD_WEB)/site $(BUILD)/quillmarsh-rall
+	@node web/tests/ranked-test.mjs $(BUILD_WEB)/site $(BUILD)/quillmarsh-rall $(BUILD)/src/server/quillmarsh-rall-server \
+	  $(BUILD)/tests/server_record_game
 
 # Installs under ~/.local without root: the game, its desktop entry, icons and manual page.
 PREFIX ?= $(HOME)/.local

@@ -13,6 +13,8 @@ var QR = (function () {
   const replayLine = document.getElementById('replay');
   const keptButton = document.getElementById('kept-button');
   const keptPanel = document.getElementById('kept');
+  const rankingsPanel = document.getElementById('rankings');
+  const fetchedRuns = {};  // ranked runs fetched to watch: "ranked/ID" → its recording, "ranked/ID said" → its words
   const stage = document.getElementById('stage');
   const params = new URLSearchParams(location.search);
   // What tests read: the state handed over, the frames painted, the sounds played.
@@ -545,7 +547,7 @@ var QR = (function () {
     loaded = null;
     let value;
     try {
-      value = read(name);
+      value = name in fetchedRuns ? fetchedRuns[name] : read(name);
     } catch (e) {
       qr.storageError = reason(e);
       return LOAD_UNREADABLE;
@@ -687,6 +689,7 @@ var QR = (function () {
   qr.watch = function (name) {
     if (!/^replays\/[12]p-[1-5]\.txt$/.test(name)) return;
     keptPanel.hidden = true;
+    rankingsPanel.hidden = true;
     qr.replayWanted = name;
   };
   qr.replayTaken = function () { qr.replayWanted = ''; };
@@ -704,7 +707,9 @@ var QR = (function () {
   // While a kept game plays, the line of keys says so.
   qr.replaying = function (name) {
     qr.replay = name;
-    if (name) {
+    if (name && fetchedRuns[name] !== undefined) {
+      replayLine.textContent = 'Replay of ' + fetchedRuns[name + ' said'] + ' \u00b7 Esc leaves';
+    } else if (name) {
       const game = qr.keptGames().find(function (g) { return g.name === name; });
       const d = game ? describe(game) : null;
       replayLine.textContent = 'Replay' + (game ? ' of ' + (game.players === 1 ? 'one-player' : 'two-player') +
@@ -717,6 +722,186 @@ var QR = (function () {
   };
   if (params.get('watch')) qr.watch(params.get('watch'));
   showKept();
+
+  // ---- Online: the rankings server that serves this page, when there is one (api/ beside the
+  // page). "Online" plays a ranked game from a seed the server issues; its first confirmed entry is
+  // offered for the rankings, and sent only when the player says so. "Rankings" lists the top runs
+  // of each table, and any of them can be watched. Without a server (a static host, no network)
+  // both stay hidden, and a server that stops answering is said on the message line.
+  const API_TIMEOUT_MS = 10000;
+  const RANKING_ROWS = 10;
+  const onlineButton = document.getElementById('online');
+  const onlineLine = document.getElementById('online-line');
+  const rankingsButton = document.getElementById('rankings-button');
+  const offer = document.getElementById('offer');
+  let ranked = null;       // the ranked game of the run that goes on: { token, seed }
+  let offered = null;      // the entry offered for the rankings: { token, recording, entry }
+  // The answer of the API as JSON, or throws an Error with a sentence for the player.
+  async function api(method, what, body) {
+    const control = new AbortController();
+    const timer = setTimeout(function () { control.abort(); }, API_TIMEOUT_MS);
+    let response;
+    try {
+      response = await fetch('api/' + what, {
+        method: method, signal: control.signal, cache: 'no-store',
+        headers: body === undefined ? {} : { 'content-type': 'application/json' },
+        body: body === undefined ? undefined : JSON.stringify(body),
+      });
+    } catch (e) {
+      throw new Error('the rankings server does not answer');
+    } finally {
+      clearTimeout(timer);
+    }
+    const text = await response.text();
+    let answer = null;
+    try { answer = JSON.parse(text); } catch (e) { /* not JSON: said below */ }
+    if (!response.ok) {
+      throw new Error(answer && typeof answer.error === 'string' ? answer.error : 'the server said ' + response.status);
+    }
+    if (answer === null) throw new Error('the rankings server answered with something other than JSON');
+    return answer;
+  }
+  // One player's score, or the winner's and the other's, as the two-player table shows them.
+  function scoreText(run) {
+    if (run.mode === 1) return String(run.p1Score);
+    return run.winner === 2 ? run.p2Score + '\u2013' + run.p1Score : run.p1Score + '\u2013' + run.p2Score;
+  }
+  function runWords(run) {
+    return (run.mode === 1 ? 'one-player' : 'two-player') + ' ranked run ' + run.id + ', ' + run.initials + ' ' +
+           scoreText(run);
+  }
+  qr.online = false;
+  api('GET', 'health').then(function (answer) {
+    qr.online = answer.ok === true;
+    onlineButton.hidden = rankingsButton.hidden = !qr.online;
+    fit();
+  }, function () {});
+  // A ranked game: the run that goes on ends, and one from the issued seed takes its place.
+  qr.playOnline = async function () {
+    try {
+      const issued = await api('POST', 'seeds', {});
+      if (typeof issued.token !== 'string' || !Number.isSafeInteger(issued.seed) || issued.seed < 0) {
+        throw new Error('the rankings server issued no usable seed');
+      }
+      ranked = { token: issued.token, seed: issued.seed };
+      keptPanel.hidden = rankingsPanel.hidden = true;
+      qr.replayWanted = 'ranked-game ' + issued.seed;
+      overlay.style.display = 'none';
+    } catch (e) {
+      qr.tell('cannot start a ranked game: ' + e.message);
+    }
+  };
+  qr.rankedRun = function (seed) {  // a run starts: ranked with this seed, or not (null)
+    if (seed === null || !ranked || ranked.seed !== seed) ranked = null;
+    onlineLine.textContent = ranked ? 'Ranked game \u00b7 your first entry can go to the rankings' : '';
+    onlineLine.hidden = !ranked;
+  };
+  // The game's first confirmed entry of a ranked run; the recording ends with it.
+  qr.rankedEntry = function (recording, entry) {
+    if (!ranked) return;
+    offered = { token: ranked.token, recording: recording, entry: entry };
+    ranked = null;
+    onlineLine.hidden = true;
+    document.getElementById('offer-text').textContent = 'Send ' + entry.initials + ', ' +
+      (entry.mode === 1 ? entry.p1Score + ' points' : scoreText(entry)) +
+      ', to the online rankings?';
+    offer.hidden = false;
+    fit();
+  };
+  qr.submitOffered = async function () {
+    const sent = offered;
+    offered = null;
+    offer.hidden = true;
+    fit();
+    if (!sent) return;
+    try {
+      const run = await api('POST', 'runs', { token: sent.token, recording: sent.recording });
+      qr.submitted = run;
+      const note = document.createElement('span');
+      note.className = 'note';
+      note.textContent = 'Ranked: place ' + run.place + ' of the ' + (run.mode === 1 ? 'one-player' : 'two-player') +
+                         ' rankings, ' + run.initials + ' ' + scoreText(run) + '.';
+      message.textContent = '';
+      message.appendChild(note);
+      fit();
+      if (!rankingsPanel.hidden) qr.showRankings();
+    } catch (e) {
+      qr.tell('the rankings did not take the game: ' + e.message);
+    }
+  };
+  qr.declineOffered = function () {
+    offered = null;
+    offer.hidden = true;
+    fit();
+  };
+  qr.showRankings = async function () {
+    const list = document.getElementById('rankings-list');
+    const tables = [];
+    try {
+      for (const mode of [1, 2]) tables.push(await api('GET', 'rankings?mode=' + mode + '&limit=' + RANKING_ROWS));
+    } catch (e) {
+      qr.tell('cannot read the rankings: ' + e.message);
+      return;
+    }
+    list.textContent = '';
+    tables.forEach(function (answer, i) {
+      const runs = Array.isArray(answer.runs) ? answer.runs : [];
+      cell(list.insertRow(), i === 0 ? 'One player' : 'Two players', 'table').colSpan = 4;
+      if (runs.length === 0) cell(list.insertRow(), 'No ranked runs yet').colSpan = 4;
+      runs.forEach(function (run, place) {
+        if (!Number.isSafeInteger(run.id) || typeof run.initials !== 'string') return;
+        const row = list.insertRow();
+        row.dataset.run = String(run.id);
+        cell(row, (answer.offset || 0) + place + 1 + '.', 'place');
+        cell(row, run.initials, 'initials');
+        cell(row, scoreText(run), 'score');
+        cell(row, button('Watch', function () { qr.watchRanked(run); }));
+      });
+    });
+    keptPanel.hidden = true;
+    rankingsPanel.hidden = false;
+  };
+  // Fetches a ranked run's recording and plays it on the page like a kept game.
+  qr.watchRanked = async function (run) {
+    const name = 'ranked/' + run.id;
+    try {
+      const control = new AbortController();
+      const timer = setTimeout(function () { control.abort(); }, API_TIMEOUT_MS);
+      const response = await fetch('api/runs/' + run.id + '/recording', { signal: control.signal, cache: 'no-store' })
+        .finally(function () { clearTimeout(timer); });
+      if (!response.ok) throw new Error('the server said ' + response.status);
+      fetchedRuns[name] = await response.text();
+    } catch (e) {
+      qr.tell('cannot fetch the ranked run: ' + (e.name === 'AbortError' ? 'the server does not answer' : e.message));
+      return;
+    }
+    fetchedRuns[name + ' said'] = runWords(run);
+    rankingsPanel.hidden = true;
+    overlay.style.display = 'none';
+    qr.replayWanted = name;
+  };
+  // ?watch=ranked/ID: a ranked run to watch at once, as its Watch button plays it (a link to share).
+  const runToWatch = /^ranked\/(\d{1,9})$/.exec(params.get('watch') || '');
+  if (runToWatch) {
+    api('GET', 'runs/' + runToWatch[1]).then(qr.watchRanked, function (e) {
+      qr.tell('cannot fetch the ranked run: ' + e.message);
+    });
+  }
+  [onlineButton, rankingsButton, document.getElementById('rankings-close'), document.getElementById('offer-submit'),
+    document.getElementById('offer-no')].forEach(function (b) {
+    b.addEventListener('mousedown', function (e) { e.preventDefault(); });  // keeps the focus
+  });
+  onlineButton.addEventListener('click', function () { qr.playOnline(); canvas.focus(); });
+  rankingsButton.addEventListener('click', function () {
+    if (rankingsPanel.hidden) qr.showRankings(); else rankingsPanel.hidden = true;
+    canvas.focus();
+  });
+  document.getElementById('rankings-close').addEventListener('click', function () {
+    rankingsPanel.hidden = true;
+    canvas.focus();
+  });
+  document.getElementById('offer-submit').addEventListener('click', function () { qr.submitOffered(); canvas.focus(); });
+  document.getElementById('offer-no').addEventListener('click', function () { qr.declineOffered(); canvas.focus(); });
 
   // ---- Offline: the service worker (sw.js, beside this page) keeps the page's files, so that the
   // game starts with no network after a first visit, and takes up a new build at the next visit
@@ -790,7 +975,10 @@ var QR = (function () {
     const script = document.createElement('script');
     script.src = 'quillmarsh-rall.js';
     script.onerror = function () { qr.fail('The game could not be loaded (quillmarsh-rall.js is missing).'); };
-    document.body.appendChild(script);
+    // ?online=1, a link to a ranked game: the seed is asked for first, so that the first run is the
+    // ranked game.
+    const first = params.get('online') === '1' && !params.get('watch') ? qr.playOnline() : Promise.resolve();
+    first.then(function () { document.body.appendChild(script); });
   }
   canvas.focus();
   return qr;

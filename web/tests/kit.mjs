@@ -17,10 +17,12 @@ const fakePads = fs.readFileSync(new URL('fake-pads.js', import.meta.url), 'utf8
 export let site = '', exe = '', origin = '', browser = null, server = null;
 const types = { '.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm', '.png': 'image/png',
   '.webmanifest': 'application/manifest+json' };
-// Serves the folder SITE at the origin; starts the browser. The arguments: SITE_DIR NATIVE_EXE.
-export async function start(args = process.argv.slice(2)) {
-  [site, exe] = args.map((p) => path.resolve(p));
-  server = http.createServer((req, res) => {
+// Serves the folder SITE at the origin (or uses the one given, whose server serves it); starts the
+// browser. The arguments: SITE_DIR NATIVE_EXE.
+export async function start(args = process.argv.slice(2), given = '') {
+  [site, exe] = args.slice(0, 2).map((p) => path.resolve(p));
+  if (given) origin = given;
+  else server = http.createServer((req, res) => {
     const name = new URL(req.url, 'http://x').pathname.replace(/\/$/, '/index.html');
     const file = path.join(site, path.normalize(name));
     fs.readFile(file, (err, data) => {
@@ -28,8 +30,10 @@ export async function start(args = process.argv.slice(2)) {
       res.end(err ? undefined : data);
     });
   });
-  await new Promise((ok) => server.listen(0, '127.0.0.1', ok));
-  origin = `http://127.0.0.1:${server.address().port}/`;
+  if (server) {
+    await new Promise((ok) => server.listen(0, '127.0.0.1', ok));
+    origin = `http://127.0.0.1:${server.address().port}/`;
+  }
   browser = await puppeteer.launch({
     executablePath: '/usr/bin/chromium',
     headless: true,
@@ -41,7 +45,7 @@ export async function start(args = process.argv.slice(2)) {
 // Closes the browser and the server, says how the cases went and ends the process.
 export async function finish(what) {
   await browser.close();
-  server.close();
+  if (server) server.close();
   if (!process.env.QR_KEEP) fs.rmSync(tmp, { recursive: true, force: true });
   console.log(`${what}: ${passed} passed, ${failed} failed`);
   process.exit(failed === 0 ? 0 : 1);
@@ -73,7 +77,7 @@ export async function check(name, fn) {
     console.log(`ok: ${name}`);
   } catch (e) {
     failed++;
-    console.log(`FAILED: ${name}: ${e.message}`);
+    console.log(`FAILED: ${name}: ${process.env.QR_KEEP ? e.stack : e.message}`);
   }
 }
 export function expect(ok, what) { if (!ok) throw new Error(what); }

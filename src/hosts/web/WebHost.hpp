@@ -82,8 +82,9 @@ class WebHost final : public Host {
   // After a run: returns once a key or a pad's button is pressed (it starts nothing in the game),
   // or once the page asks to watch a kept game.
   void WaitForKey();
-  // The kept game the page asks to watch ("replays/2p-1.txt"), once: empty when none. A request
-  // that comes while a run goes on ends the run.
+  // The run the page asks for next, once: a kept game to watch ("replays/2p-1.txt"), a ranked run
+  // that the page fetched ("ranked/17") or a ranked game ("ranked-game SEED"); empty when none. A
+  // request that comes while a run goes on ends the run.
   bool ReplayWanted();
   std::string TakeReplay();
   // The run took input (its recording holds more than its header).

@@ -1,17 +1,20 @@
 // The game as a web page: runs the game on the page's host; when a run ends (Esc in the attract
 // mode, or the page losing the focus) the page asks for a key and the game starts again, with
 // the tables kept in the browser's storage. A run may also play a kept game again (the page's
-// list of kept games, or ?watch=replays/2p-1.txt).
+// list of kept games, or ?watch=replays/2p-1.txt), or a ranked run that the page fetched from the
+// rankings server it came from; and a run may be a ranked game, from a seed that server issued.
 #include <emscripten.h>
 
 #include <charconv>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "game/app/frmRallex.hpp"
 #include "game/scores/HiScoreRecord.hpp"
+#include "hosts/shared/RankedGame.hpp"
 #include "hosts/shared/Recorder.hpp"
 #include "hosts/shared/StateJson.hpp"
 #include "hosts/web/WebHost.hpp"
@@ -28,6 +31,10 @@ EM_JS(void, qr_ended, (const char* recording, int hadInput), { QR.ended(UTF8ToSt
 EM_JS(void, qr_replaying, (const char* name), { QR.replaying(UTF8ToString(name)); });
 EM_JS(void, qr_press_any_key, (), { QR.pressAnyKey(); });
 EM_JS(void, qr_take_tables, (const char* text), { QR.tablesText = UTF8ToString(text); });
+EM_JS(void, qr_ranked_run, (double seed), { QR.rankedRun(seed < 0 ? null : seed); });
+EM_JS(void, qr_ranked_entry, (const char* recording, int mode, int p1, int p2, int winner, const char* initials), {
+  QR.rankedEntry(UTF8ToString(recording), { mode: mode, p1Score: p1, p2Score: p2, winner: winner, initials: UTF8ToString(initials) });
+});
 // clang-format on
 
 namespace {
@@ -81,13 +88,29 @@ bool ReadOptions(qr::WebOptions& options) {
 }
 
 // A run of the game; every run is recorded: the page's link downloads it, and a game that enters
-// a table keeps its recording beside the table.
-void Play(qr::WebHost& host) {
-  qr::Recorder recorder(host, nullptr);
+// a table keeps its recording beside the table. A ranked run plays from the seed the rankings
+// server issued and the default tables; its first confirmed initials entry is offered to the
+// player for the rankings with the recording up to that moment (the server takes only the first
+// such game of a seed).
+void Play(qr::WebHost& host, std::optional<std::uint64_t> rankedSeed) {
+  std::optional<qr::RankedGame> ranked;
+  if (rankedSeed) ranked.emplace(host, *rankedSeed);
+  qr::Recorder recorder(ranked ? static_cast<qr::Host&>(*ranked) : host, nullptr);
+  qr_ranked_run(rankedSeed ? static_cast<double>(*rankedSeed) : -1);  // seeds have 53 bits
   bool hadInput = false;
   {
     qr::Machine machine(recorder);
     qr::frmRallex game(machine);
+    if (ranked) {
+      ranked->OnEntryEnded([&, offered = false]() mutable {
+        const std::optional<qr::EntryOutcome> entry = qr::ConfirmedEntry(game);
+        if (offered || !entry) return;
+        offered = true;
+        // Marked where the game begins: whoever watches it goes through the attract mode quickly.
+        qr_ranked_entry(recorder.Recording(entry->gameStartMs).c_str(), entry->mode, entry->p1Score, entry->p2Score,
+                        entry->winner, entry->initials.c_str());
+      });
+    }
     host.RecordingSource([&] { return recorder.Recording(); });
     host.StateSource([&] { return StateJson(game, machine.NowMs(), false, machine.Sounds()); });
     host.OnStop([&] {
@@ -141,6 +164,8 @@ void Watch(qr::WebHost& host, const std::string& name) {
   qr_replaying("");
 }
 
+constexpr std::string_view kRankedGame = "ranked-game ";
+
 qr::WebHost* pageHost = nullptr;  // for the page's calls below, once the game has started
 
 }  // namespace
@@ -178,10 +203,16 @@ int main() {
   pageHost = &host;
   for (;;) {
     host.BeginRun();
-    if (const std::string replay = host.TakeReplay(); !replay.empty()) {
-      Watch(host, replay);
+    // The page asks for a kept game ("replays/2p-1.txt"), a ranked run it fetched ("ranked/17")
+    // or a ranked game ("ranked-game SEED").
+    const std::string wanted = host.TakeReplay();
+    std::uint64_t seed = 0;
+    if (wanted.rfind(kRankedGame, 0) == 0 && ParseCount(wanted.substr(kRankedGame.size()), seed)) {
+      Play(host, seed);
+    } else if (!wanted.empty()) {
+      Watch(host, wanted);
     } else {
-      Play(host);
+      Play(host, std::nullopt);
     }
     if (host.ReplayWanted()) continue;  // the run ended for a kept game: it starts at once
     qr_press_any_key();

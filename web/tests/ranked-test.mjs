@@ -1,0 +1,66 @@
+// The page against a rankings server on this machine: a ranked game from the Online button to the
+// initials, sent with the player's consent, listed in the rankings and watched, its picture equal
+// to the headless twin's replay of the recording the server kept. The arguments: SITE_DIR
+// NATIVE_EXE SERVER_EXE RECORD_GAME (tests/server/RecordGame.cpp).
+import { execFileSync, spawn } from 'node:child_process';
+import fs from 'node:fs';
+import path from 'node:path';
+import readline from 'node:readline';
+import { start, finish, check, expect, open, canvasPixels, native, samePicture, tmp, browser, origin }
+  from './kit.mjs';
+
+const [site, exe, serverExe, recordGame] = process.argv.slice(2);
+const server = spawn(path.resolve(serverExe), ['--listen', '127.0.0.1:0', '--data-dir', path.join(tmp, 'server'),
+  '--site', path.resolve(site)], { stdio: ['ignore', 'ignore', 'pipe'] });
+const port = await new Promise((ok, fail) => {
+  const timer = setTimeout(() => fail(new Error('the rankings server did not start')), 20000);
+  readline.createInterface({ input: server.stderr }).on('line', (line) => {
+    const m = /listening on 127\.0\.0\.1:(\d+)/.exec(line);
+    if (m) { clearTimeout(timer); ok(Number(m[1])); }
+  });
+  server.on('exit', () => fail(new Error('the rankings server ended')));
+});
+await start([site, exe], `http://127.0.0.1:${port}/`);
+const api = async (what) => (await fetch(`${origin}api/${what}`)).json();
+
+await check('a ranked game is sent with consent, listed and watched as the headless twin replays it', async () => {
+  // The game is a won two-player game that the twin recorded on a seed the server issued to this
+  // test; the page is handed that seed and token as its answer, so that the script fits its game.
+  const issued = await (await fetch(`${origin}api/seeds`, { method: 'POST' })).json();
+  const made = path.join(tmp, 'won.txt');
+  execFileSync(recordGame, [String(issued.seed), made, 'ABC']);
+  const events = fs.readFileSync(made, 'utf8').split('\n').filter((l) => /^\d/.test(l)).join('\n');
+  const page = await browser.newPage();
+  await page.setRequestInterception(true);
+  page.on('request', (r) => (r.method() === 'POST' && r.url().endsWith('/api/seeds')
+    ? r.respond({ status: 201, contentType: 'application/json', body: JSON.stringify(issued) }) : r.continue()));
+  await page.goto(`${origin}?online=1&fast=1&touch=0&script=${encodeURIComponent(events)}`);
+  await page.waitForSelector('#offer:not([hidden])', { timeout: 60000 });
+  const offer = await page.$eval('#offer-text', (e) => e.textContent);
+  expect(/^Send ABC, \d+\u2013\d+, to the online rankings\?$/.test(offer), `the offer says "${offer}"`);
+  expect((await api('rankings?mode=2')).runs.length === 0, 'something was sent before the player said so');
+  await page.click('#offer-submit');
+  await page.waitForFunction('QR.submitted', { timeout: 15000 });
+  const run = await page.evaluate('QR.submitted');
+  expect(run.mode === 2 && run.initials === 'ABC' && run.place === 1 && run.seed === issued.seed,
+    `the server ranked ${JSON.stringify(run)}`);
+  await page.click('#rankings-button');
+  await page.waitForSelector(`#rankings tr[data-run="${run.id}"] button`, { visible: true, timeout: 5000 });
+  await page.close();
+
+  // Watched from a link, halted three seconds into the game, against the twin at the same time.
+  const recording = await (await fetch(`${origin}api/runs/${run.id}/recording`)).text();
+  const gameMs = Number(/^# game (\d+)$/m.exec(recording)?.[1]);
+  expect(gameMs > 0, 'the ranked recording does not say where its game begins');
+  const stopMs = gameMs + 3000;
+  const watcher = await open(`?watch=ranked/${run.id}&stop-ms=${stopMs}`);
+  await watcher.waitForFunction(`QR.replay === 'ranked/${run.id}' && QR.stoppedAt`, { timeout: 20000 });
+  const line = await watcher.$eval('#replay', (e) => e.textContent);
+  expect(line.includes(`ranked run ${run.id}, ABC`), `the replay line says "${line}"`);
+  const s = JSON.parse(await watcher.evaluate('QR.state'));  // as the game halted
+  expect(s.numPlayers === 2, `the watched run is not the two-player game: ${JSON.stringify(s).slice(0, 200)}`);
+  samePicture(await canvasPixels(watcher), native(run.seed, recording, stopMs).rgb, `ranked run at ${stopMs} ms`);
+});
+
+server.kill('SIGTERM');
+await finish('ranked');
