@@ -73,8 +73,12 @@ class Session : public std::enable_shared_from_this<Session> {
   }
 
   void Refuse(int status, const std::string& reason) {
-    method_ = parser_ && parser_->is_header_done() ? std::string(parser_->get().method_string()) : "-";
-    target_ = parser_ && parser_->is_header_done() ? std::string(parser_->get().target()) : "-";
+    // What was read of the request line, even when its headers were refused (a body announced too
+    // large is refused as its header arrives).
+    method_ = parser_ ? std::string(parser_->get().method_string()) : "";
+    target_ = parser_ ? std::string(parser_->get().target()) : "";
+    if (method_.empty()) method_ = "-";
+    if (target_.empty()) target_ = "-";
     if (start_ == std::chrono::steady_clock::time_point()) start_ = std::chrono::steady_clock::now();
     keepAlive_ = false;
     Write(ErrorResponse(status, reason));
@@ -216,6 +220,9 @@ int ServeHttp(Api& api, const HttpConfig& config, const std::function<void()>& d
   Log("listening on " + local.address().to_string() + ":" + std::to_string(local.port()));
   listener->Accept();
 
+  // The context runs until the end below even when it has nothing to wait for: while the last
+  // verifications finish on the pool, their answers are still to be written.
+  auto keepRunning = net::make_work_guard(ioc);
   std::thread drainer;
   net::steady_timer last(ioc);
   net::signal_set signals(ioc, SIGINT, SIGTERM);

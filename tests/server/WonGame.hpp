@@ -17,7 +17,8 @@ struct WonGame {
   std::string asked;  // "Player N Enter Your Initials"
 };
 
-inline WonGame RecordWonGame(std::uint64_t seed, const std::string& initials = "ABC") {
+// coinMs: when the first coin goes in (the attract mode plays until then).
+inline WonGame RecordWonGame(std::uint64_t seed, const std::string& initials = "ABC", std::int64_t coinMs = 1000) {
   HeadlessOptions options;
   options.seed = seed;
   options.runMs = 20 * 60 * 1000;
@@ -29,7 +30,9 @@ inline WonGame RecordWonGame(std::uint64_t seed, const std::string& initials = "
     return e;
   };
   using A = ScriptEvent::Action;
-  options.script = {at(1000, A::Tap, 'Q'), at(1300, A::Tap, 'Q'), at(2000, A::Tap, '2'), at(2100, A::Down, 0x26)};
+  options.runMs += coinMs;
+  options.script = {at(coinMs, A::Tap, 'Q'), at(coinMs + 300, A::Tap, 'Q'), at(coinMs + 1000, A::Tap, '2'),
+                    at(coinMs + 1100, A::Down, 0x26)};
   WrappedGame<Recorder> g(std::move(options), nullptr);
   WonGame won;
   bool typed = false;

@@ -188,6 +188,7 @@ with tempfile.TemporaryDirectory() as top:
         status, _, _ = request("GET", "/api/health")
         check(status == 200, "still answering")
         check(any(re.search(r"GET /api/health 200 \d+ms 127\.0\.0\.1", l) for l in log), "one log line a request")
+        check(any(re.search(r"POST /api/runs 413 \d+ms", l) for l in log), "a refused body's line names its request")
     finally:
         proc.send_signal(signal.SIGTERM)
         try:
@@ -196,6 +197,30 @@ with tempfile.TemporaryDirectory() as top:
         except subprocess.TimeoutExpired:
             proc.kill()
             check(False, "SIGTERM ends the server")
+
+    # SIGTERM while a verification is in flight (a game after 20 minutes of attract mode takes a
+    # while to play again): it is finished and answered, and the run is there after a restart.
+    late = serverkit.Server(server_exe, ["--data-dir", data] + database)
+    try:
+        _, _, body = late.request("POST", "/api/seeds", b"")
+        issued = json.loads(body)
+        text = serverkit.record_game(record_game, issued["seed"], os.path.join(top, "late.txt"), "LAT", 20 * 60000)
+        answer = {}
+        sending = threading.Thread(target=lambda: answer.update(r=late.request(
+            "POST", "/api/runs", json.dumps({"token": issued["token"], "recording": text}).encode())))
+        sending.start()
+        time.sleep(0.3)
+        check(late.stop() == 0, "SIGTERM during a verification ends the server cleanly")
+        sending.join(timeout=30)
+        check(answer.get("r", (None,))[0] == 201, "the verification in flight is answered (%s)" % (answer.get("r"),))
+    finally:
+        late.stop()
+    again = serverkit.Server(server_exe, ["--data-dir", data] + database)
+    try:
+        _, _, body = again.request("GET", "/api/rankings?mode=2&limit=100")
+        check(any(r["initials"] == "LAT" for r in json.loads(body)["runs"]), "the run verified at shutdown is kept")
+    finally:
+        again.stop()
 
 if failures:
     sys.exit("%d failure(s)" % len(failures))

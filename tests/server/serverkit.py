@@ -61,9 +61,9 @@ class Server:
             return self.proc.wait(timeout=10)
 
 
-def record_game(record_exe, seed, path, initials="ABC"):
+def record_game(record_exe, seed, path, initials="ABC", coin_ms=1000):
     """The recording of a won two-player game on that seed (server_record_game), as text."""
-    subprocess.run([record_exe, str(seed), path, initials], check=True, timeout=120)
+    subprocess.run([record_exe, str(seed), path, initials, str(coin_ms)], check=True, timeout=120)
     with open(path, encoding="utf-8") as f:
         return f.read()
 
