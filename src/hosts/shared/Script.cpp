@@ -86,6 +86,8 @@ std::vector<std::string_view> Words(std::string_view line) {
   return words;
 }
 
+}  // namespace
+
 std::string Hex(std::string_view bytes) {
   static const char digits[] = "0123456789abcdef";
   std::string out;
@@ -114,6 +116,8 @@ bool FromHex(std::string_view hex, std::string& out) {
   }
   return true;
 }
+
+namespace {
 
 // "hex HEX", "hex" (an empty file), "missing" or "unreadable": a file as a recording says it was.
 bool ParseRecordedFile(const std::vector<std::string_view>& w, std::size_t at, LoadedFile& file) {

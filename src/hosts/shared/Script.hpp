@@ -94,6 +94,11 @@ class RecordingWriter {
   std::string body_;
 };
 
+// Bytes as lower-case hexadecimal, and back (false for an odd length or a character that is not
+// a hexadecimal digit).
+std::string Hex(std::string_view bytes);
+bool FromHex(std::string_view hex, std::string& out);
+
 // Text from outside, fit for a one-line message: bytes other than printable ASCII written as
 // \xHH, the quote and the backslash behind a backslash.
 std::string Printable(std::string_view text);

@@ -1,0 +1,327 @@
+#include "hosts/shared/Lockstep.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <nlohmann/json.hpp>
+
+#include "game/scores/HiScoreRecord.hpp"
+#include "hosts/shared/Script.hpp"
+#include "machine/VirtualKeys.hpp"
+
+namespace qr {
+
+namespace {
+
+using json = nlohmann::json;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kPings = 5;
+constexpr std::chrono::milliseconds kHandshakeWait{10000};
+constexpr double kPassMs = 10;          // the length of a pass in a rally
+constexpr std::size_t kMaxEvents = 64;  // in one pass's message
+
+// A pass's input as sent: "d65,u65,t81,f,c" (down, up, tap with the key; focus lost; close).
+std::string Encode(const std::vector<InputEvent>& events) {
+  std::string text;
+  for (const InputEvent& e : events) {
+    if (!text.empty()) text += ',';
+    switch (e.kind) {
+      case InputEvent::Kind::Down:
+        text += 'd' + std::to_string(e.vk);
+        break;
+      case InputEvent::Kind::Up:
+        text += 'u' + std::to_string(e.vk);
+        break;
+      case InputEvent::Kind::Tap:
+        text += 't' + std::to_string(e.vk);
+        break;
+      case InputEvent::Kind::FocusLost:
+        text += 'f';
+        break;
+      case InputEvent::Kind::Close:
+        text += 'c';
+        break;
+    }
+  }
+  return text;
+}
+
+// False for anything but what Encode writes, within kMaxEvents.
+bool Decode(std::string_view text, std::vector<InputEvent>& events) {
+  std::size_t count = 0;
+  while (!text.empty()) {
+    const std::size_t comma = text.find(',');
+    const std::string_view item = text.substr(0, comma);
+    text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+    if (item.empty() || ++count > kMaxEvents) return false;
+    InputEvent e;
+    const char kind = item[0];
+    if (kind == 'f' || kind == 'c') {
+      if (item.size() != 1) return false;
+      e.kind = kind == 'f' ? InputEvent::Kind::FocusLost : InputEvent::Kind::Close;
+    } else {
+      if (kind != 'd' && kind != 'u' && kind != 't') return false;
+      e.kind = kind == 'd' ? InputEvent::Kind::Down : kind == 'u' ? InputEvent::Kind::Up : InputEvent::Kind::Tap;
+      const char* first = item.data() + 1;
+      const char* last = item.data() + item.size();
+      auto [ptr, ec] = std::from_chars(first, last, e.vk);
+      if (ec != std::errc() || ptr != last || first == last || e.vk < 1 || e.vk > 255) return false;
+    }
+    events.push_back(e);
+  }
+  return true;
+}
+
+// The table as the start message carries it: "missing", "unreadable" or the hexadecimal bytes.
+std::string TableText(const LoadedFile& table) {
+  if (table.status == LoadedFile::Status::Ok) return Hex(table.bytes);
+  return table.status == LoadedFile::Status::Missing ? "missing" : "unreadable";
+}
+
+bool ParseTable(const std::string& text, LoadedFile& table) {
+  if (text == "missing" || text == "unreadable") {
+    table.status = text == "missing" ? LoadedFile::Status::Missing : LoadedFile::Status::Unreadable;
+    table.reason = "the other player's table could not be read";
+    return true;
+  }
+  table.status = LoadedFile::Status::Ok;
+  return text.size() <= 2 * kHiScoreReadLimit && FromHex(text, table.bytes);
+}
+
+// The next message as JSON within the wait; nothing, with the reason, otherwise.
+std::optional<json> Next(LockstepLink& link, std::string& error) {
+  bool closed = false;
+  const std::optional<std::string> text = link.Receive(kHandshakeWait, closed);
+  if (!text) {
+    error = closed ? "the connection to the other player is lost" : "the other player does not answer";
+    return std::nullopt;
+  }
+  json message = json::parse(*text, nullptr, false);
+  if (!message.is_object()) {
+    error = "the other side sent something that is not a message of this game";
+    return std::nullopt;
+  }
+  return message;
+}
+
+}  // namespace
+
+std::string HashText(const std::string& text) {
+  std::uint64_t h = 14695981039346656037ULL;
+  for (const unsigned char c : text) {
+    h ^= c;
+    h *= 1099511628211ULL;
+  }
+  char out[17];
+  for (int i = 15; i >= 0; --i, h >>= 4) out[i] = "0123456789abcdef"[h & 15];
+  out[16] = '\0';
+  return out;
+}
+
+std::optional<LockstepStart> HostHandshake(LockstepLink& link, std::uint64_t seed, const LoadedFile& table,
+                                           const LockstepLimits& limits, std::string& error) {
+  std::vector<double> trips;
+  for (int i = 0; i < kPings; ++i) {
+    const auto sent = Clock::now();
+    link.Send(json{{"ping", i}}.dump());
+    const std::optional<json> answer = Next(link, error);
+    if (!answer) return std::nullopt;
+    if (answer->value("pong", -1) != i) {
+      error = "the other side did not answer the ping";
+      return std::nullopt;
+    }
+    trips.push_back(std::chrono::duration<double, std::milli>(Clock::now() - sent).count());
+  }
+  std::sort(trips.begin(), trips.end());
+  LockstepStart start;
+  start.seed = seed;
+  start.table = table;
+  const int passes = static_cast<int>(std::ceil(trips[trips.size() / 2] / 2 / kPassMs));
+  start.delay = std::clamp(passes + 1, 1, limits.maxDelay);
+  link.Send(
+      json{{"start", {{"seed", std::to_string(seed)}, {"table", TableText(table)}, {"delay", start.delay}}}}.dump());
+  return start;
+}
+
+std::optional<LockstepStart> GuestHandshake(LockstepLink& link, const LockstepLimits& limits, std::string& error) {
+  for (;;) {
+    const std::optional<json> message = Next(link, error);
+    if (!message) return std::nullopt;
+    if (message->contains("ping") && (*message)["ping"].is_number_integer()) {
+      link.Send(json{{"pong", (*message)["ping"]}}.dump());
+      continue;
+    }
+    const json start = message->value("start", json());
+    LockstepStart s;
+    const std::string seed = start.is_object() ? start.value("seed", "") : "";
+    const char* end = seed.data() + seed.size();
+    auto [ptr, ec] = std::from_chars(seed.data(), end, s.seed);
+    s.delay = start.is_object() ? start.value("delay", 0) : 0;
+    if (seed.empty() || ec != std::errc() || ptr != end || s.delay < 1 || s.delay > limits.maxDelay ||
+        !ParseTable(start.value("table", ""), s.table)) {
+      error = "the other side's start is not one of this game";
+      return std::nullopt;
+    }
+    return s;
+  }
+}
+
+Lockstep::Lockstep(Host& inner, LockstepLink& link, Side side, LockstepStart start, LockstepLimits limits)
+    : HostWrapper(inner), link_(link), side_(side), start_(std::move(start)), limits_(limits) {}
+
+Lockstep::~Lockstep() {
+  if (why_.empty()) link_.Send(json{{"bye", "the other player left"}}.dump());
+}
+
+void Lockstep::Pace(std::int64_t gameMs) {
+  HostWrapper::Pace(gameMs);
+  ++pass_;
+  std::vector<InputEvent> local;
+  HostWrapper::TakeInput(local);
+  if (why_.empty()) {
+    // Player 1's paddle keys are the host's and player 2's the guest's, whichever it pressed
+    // (but while the initials are typed every key is a character).
+    std::vector<InputEvent> mine;
+    for (InputEvent e : local) {
+      if (!textEntry_ && side_ == Side::Host && (e.vk == vk::kUp || e.vk == vk::kDown)) continue;
+      if (!textEntry_ && side_ == Side::Guest && e.vk == vk::kA) e.vk = vk::kUp;
+      if (!textEntry_ && side_ == Side::Guest && (e.vk == vk::kZ || e.vk == vk::kSemicolon)) e.vk = vk::kDown;
+      mine.push_back(e);
+    }
+    if (mine.size() > kMaxEvents) mine.resize(kMaxEvents);
+    const std::string text = Encode(mine);
+    mine_[pass_ + start_.delay] = text;
+    json message{{"k", pass_}, {"e", text}};
+    if (stateHash_ && pass_ % limits_.hashEvery == 0) {
+      const std::string hash = stateHash_();
+      message["h"] = hash;
+      CompareHashes(pass_, hash, true);
+    }
+    link_.Send(message.dump());
+    WaitFor(pass_);
+  }
+  due_ = pass_;
+}
+
+void Lockstep::TakeInput(std::vector<InputEvent>& events) {
+  if (due_) {
+    const std::int64_t pass = *due_;
+    due_.reset();
+    const std::string host = side_ == Side::Host ? mine_[pass] : theirs_[pass];
+    const std::string guest = side_ == Side::Host ? theirs_[pass] : mine_[pass];
+    Decode(host, events);  // both as Encode wrote them, or checked as they came
+    Decode(guest, events);
+    mine_.erase(pass);
+    theirs_.erase(pass);
+  } else if (pass_ == 0) {
+    std::vector<InputEvent> early;  // what the host had before the first pass is nobody's input
+    HostWrapper::TakeInput(early);
+  }
+  if (!why_.empty() && !closeDelivered_) {
+    closeDelivered_ = true;
+    events.push_back(InputEvent{InputEvent::Kind::Close, 0});
+  }
+}
+
+void Lockstep::WaitFor(std::int64_t pass) {
+  const std::int64_t needed = pass - start_.delay;  // the message of the other side's pass
+  if (needed <= 0 || received_ >= needed) return;
+  const auto began = Clock::now();
+  auto heard = began;
+  bool said = false;
+  ++stalls_;
+  while (why_.empty() && received_ < needed) {
+    const auto now = Clock::now();
+    if (!said && now - began >= limits_.waitingAfter) {
+      said = true;
+      if (onWaiting_) onWaiting_(true);
+    }
+    if (now - heard >= limits_.silenceEnds) {
+      End("the other player is silent", true);
+      break;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(limits_.silenceEnds - (now - heard));
+    const auto wait = said ? left
+                           : std::min(left, std::chrono::duration_cast<std::chrono::milliseconds>(limits_.waitingAfter -
+                                                                                                  (now - began)));
+    bool closed = false;
+    const std::optional<std::string> message = link_.Receive(std::max(wait, std::chrono::milliseconds(1)), closed);
+    if (closed) {
+      End("the connection to the other player is lost", false);
+      break;
+    }
+    if (message) {
+      heard = Clock::now();
+      Receive(*message);
+    }
+  }
+  stalled_ += std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - began);
+  if (said && onWaiting_) onWaiting_(false);
+}
+
+void Lockstep::Receive(const std::string& text) {
+  const json message = json::parse(text, nullptr, false);
+  if (!message.is_object()) return End("the other side sent a message that is not of this game", true);
+  if (message.contains("bye")) {
+    const json& why = message["bye"];
+    return End(
+        why.is_string() && why.get<std::string>().size() <= 200 ? why.get<std::string>() : "the other player left",
+        false);
+  }
+  const json& k = message.value("k", json());
+  const json& e = message.value("e", json());
+  if (!k.is_number_integer() || !e.is_string())
+    return End("the other side sent a message that is not of this game", true);
+  if (k.get<std::int64_t>() != received_ + 1) return End("the other side's input came out of order", true);
+  std::vector<InputEvent> check;
+  if (!Decode(e.get<std::string>(), check)) return End("the other side sent input that is not of this game", true);
+  received_ = k.get<std::int64_t>();
+  theirs_[received_ + start_.delay] = e.get<std::string>();
+  if (message.contains("h")) {
+    const json& h = message["h"];
+    if (!h.is_string() || h.get<std::string>().size() > 64) {
+      return End("the other side sent a message that is not of this game", true);
+    }
+    CompareHashes(received_, h.get<std::string>(), false);
+  }
+}
+
+// The two hashes of a pass are compared once both are in; whichever side's comes first waits.
+void Lockstep::CompareHashes(std::int64_t pass, const std::string& hash, bool mine) {
+  auto& other = mine ? theirHashes_ : hashes_;
+  const auto found = other.find(pass);
+  if (found == other.end()) {
+    (mine ? hashes_ : theirHashes_)[pass] = hash;
+    return;
+  }
+  const bool same = found->second == hash;
+  other.erase(other.begin(), std::next(found));
+  if (!same) End("the two games differ at pass " + std::to_string(pass) + " (desync)", true);
+}
+
+void Lockstep::End(const std::string& why, bool tellOther) {
+  if (!why_.empty()) return;
+  why_ = why;
+  if (tellOther) link_.Send(json{{"bye", why}}.dump());
+  Tell(why);
+}
+
+LoadedFile Lockstep::LoadFile(const std::string& name, std::size_t limit) {
+  if (side_ == Side::Host) return HostWrapper::LoadFile(name, limit);
+  if (name == kHiScoreFileName) return start_.table;
+  return LoadedFile{};
+}
+
+bool Lockstep::SaveFile(const std::string& name, std::string_view bytes, std::string& error) {
+  if (side_ == Side::Host) return HostWrapper::SaveFile(name, bytes, error);
+  // The guest keeps nothing of its own: the table as the host saves it is what it reads again.
+  if (name == kHiScoreFileName) start_.table = LoadedFile{LoadedFile::Status::Ok, std::string(bytes), {}};
+  return true;
+}
+
+void Lockstep::RemoveFile(const std::string& name) {
+  if (side_ == Side::Host) HostWrapper::RemoveFile(name);
+}
+
+}  // namespace qr

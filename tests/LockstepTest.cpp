@@ -1,0 +1,187 @@
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "Probe.hpp"
+#include "hosts/shared/Lockstep.hpp"
+#include "hosts/shared/Recorder.hpp"
+#include "hosts/shared/StateJson.hpp"
+#include "machine/VirtualKeys.hpp"
+
+namespace qr {
+
+namespace {
+
+// Two ends of a link in memory; an end gone closes the other.
+struct Pipe {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::deque<std::string> toHost, toGuest;
+  bool hostGone = false, guestGone = false;
+};
+
+class MemoryLink final : public LockstepLink {
+ public:
+  MemoryLink(std::shared_ptr<Pipe> pipe, bool host) : pipe_(std::move(pipe)), host_(host) {}
+  ~MemoryLink() override { Hang(); }
+  void Hang() {
+    std::lock_guard lock(pipe_->mutex);
+    (host_ ? pipe_->hostGone : pipe_->guestGone) = true;
+    pipe_->changed.notify_all();
+  }
+  void Send(const std::string& message) override {
+    std::lock_guard lock(pipe_->mutex);
+    if (host_ ? pipe_->hostGone : pipe_->guestGone) return;  // a broken end delivers nothing
+    (host_ ? pipe_->toGuest : pipe_->toHost).push_back(message);
+    pipe_->changed.notify_all();
+  }
+  std::optional<std::string> Receive(std::chrono::milliseconds timeout, bool& closed) override {
+    std::unique_lock lock(pipe_->mutex);
+    auto& in = host_ ? pipe_->toHost : pipe_->toGuest;
+    const bool& gone = host_ ? pipe_->guestGone : pipe_->hostGone;
+    pipe_->changed.wait_for(lock, timeout, [&] { return !in.empty() || gone; });
+    if (in.empty()) {
+      closed = gone;
+      return std::nullopt;
+    }
+    std::string message = std::move(in.front());
+    in.pop_front();
+    return message;
+  }
+
+ private:
+  std::shared_ptr<Pipe> pipe_;
+  bool host_;
+};
+
+ScriptEvent At(std::int64_t ms, ScriptEvent::Action action, int vk) {
+  ScriptEvent e;
+  e.ms = ms;
+  e.action = action;
+  e.vk = vk;
+  return e;
+}
+
+// One side of a session, headless, with its recorder outside the lockstep as a window has it.
+struct Player {
+  Player(HeadlessOptions options, LockstepLink& link, Lockstep::Side side, LockstepStart start, LockstepLimits limits)
+      : host(std::move(options)), lockstep(host, link, side, std::move(start), limits) {
+    lockstep.StateHash([this] { return HashText(StateJson(game, machine.NowMs(), false, {})); });
+  }
+  void Play() { exited = PlayHeadless(game); }
+  std::string State() { return StateJson(game, machine.NowMs(), exited, {}); }
+  HeadlessHost host;
+  Lockstep lockstep;
+  Recorder recorder{lockstep, nullptr};
+  Machine machine{recorder};
+  frmRallex game{machine};
+  bool exited = false;
+};
+
+// The recording from its seed on (its first lines say when and with what it was made).
+std::string Body(const std::string& recording) { return recording.substr(recording.find("# seed ")); }
+
+struct Session {
+  explicit Session(std::vector<ScriptEvent> hostScript, std::vector<ScriptEvent> guestScript, std::int64_t runMs,
+                   LockstepLimits limits = {}) {
+    auto pipe = std::make_shared<Pipe>();
+    hostLink = std::make_unique<MemoryLink>(pipe, true);
+    guestLink = std::make_unique<MemoryLink>(pipe, false);
+    HeadlessOptions h;
+    h.seed = 7;
+    h.runMs = runMs;
+    h.script = std::move(hostScript);
+    HeadlessOptions g = h;
+    g.seed = 99;  // the guest's own seed counts for nothing
+    g.script = std::move(guestScript);
+    std::string error;
+    std::optional<LockstepStart> guestStart;
+    std::thread handshake([&] { guestStart = GuestHandshake(*guestLink, limits, error); });
+    const std::optional<LockstepStart> hostStart = HostHandshake(*hostLink, 7, LoadedFile{}, limits, error);
+    handshake.join();
+    EXPECT_TRUE(hostStart && guestStart) << error;
+    if (!hostStart || !guestStart) return;
+    EXPECT_EQ(guestStart->delay, hostStart->delay);
+    host = std::make_unique<Player>(h, *hostLink, Lockstep::Side::Host, *hostStart, limits);
+    guest = std::make_unique<Player>(g, *guestLink, Lockstep::Side::Guest, *guestStart, limits);
+  }
+  void Play(const std::function<void()>& meanwhile = {}) {
+    std::thread other([&] { guest->Play(); });
+    if (meanwhile) meanwhile();
+    host->Play();
+    other.join();
+  }
+  std::unique_ptr<MemoryLink> hostLink, guestLink;
+  std::unique_ptr<Player> host, guest;
+};
+
+using A = ScriptEvent::Action;
+
+}  // namespace
+
+// Coins and the start from the host, player 1 from the host's A and player 2 from the guest's A
+// (its paddle keys move player 2; the host's arrows move nobody): both play the same game, pass
+// for pass, and their recordings are the same and play that game again.
+TEST(Lockstep, TwoSidesPlayOneGameAndRecordItAlike) {
+  constexpr std::int64_t kRunMs = 40000;
+  Session s({At(1000, A::Tap, vk::kQ), At(1300, A::Tap, vk::kQ), At(2000, A::Tap, vk::k2), At(2500, A::Down, vk::kA),
+             At(9000, A::Up, vk::kA), At(9100, A::Down, vk::kDown)},
+            {At(3000, A::Down, vk::kA), At(6000, A::Up, vk::kA), At(6500, A::Down, vk::kZ)}, kRunMs);
+  ASSERT_TRUE(s.host && s.guest);
+  s.Play();
+  EXPECT_EQ(s.host->lockstep.why(), "");
+  EXPECT_EQ(s.guest->lockstep.why(), "");
+  const std::string state = s.host->State();
+  EXPECT_EQ(state, s.guest->State());
+  EXPECT_EQ(s.host->game.numPlayers, 2);
+  EXPECT_GT(s.host->game.p1Score + s.host->game.p2Score, 0) << "no point was played";
+  const std::string recording = s.host->recorder.Recording();
+  EXPECT_EQ(Body(recording), Body(s.guest->recorder.Recording()));
+  EXPECT_NE(recording.find("down Up"), std::string::npos) << "the guest's A did not move player 2";
+
+  std::string error;
+  std::optional<Script> script = ParseScript(recording, "session", error);
+  ASSERT_TRUE(script) << error;
+  HeadlessOptions again;
+  again.seed = *script->header.seed;
+  again.files = script->header.files;
+  again.runMs = kRunMs;
+  again.script = std::move(script->events);
+  StartedGame replay(again);
+  EXPECT_EQ(StateJson(replay.game, replay.platform.NowMs(), replay.exited, {}), state);
+}
+
+// A side whose game goes another way is caught at the next comparison of the states, within a
+// second of play, on both sides; a side that vanishes ends the other's game with the reason.
+TEST(Lockstep, ADesyncOrAVanishedSideEndsTheSessionOnBoth) {
+  LockstepLimits limits;
+  limits.silenceEnds = std::chrono::milliseconds(500);
+  {
+    Session s({At(1000, A::Tap, vk::kQ)}, {}, 20000, limits);
+    ASSERT_TRUE(s.host && s.guest);
+    s.guest->lockstep.StateHash([&] { return s.guest->machine.NowMs() >= 5000 ? "planted" : HashText(""); });
+    s.host->lockstep.StateHash([&] { return HashText(""); });
+    s.Play();
+    EXPECT_NE(s.host->lockstep.why().find("desync"), std::string::npos) << s.host->lockstep.why();
+    EXPECT_NE(s.guest->lockstep.why().find("desync"), std::string::npos) << s.guest->lockstep.why();
+    EXPECT_LE(s.host->machine.NowMs(), 5000 + 1000 + 100) << "caught late";
+    EXPECT_TRUE(s.host->exited && s.guest->exited) << "the games went on";
+  }
+  {
+    Session s({}, {}, 60000, limits);
+    ASSERT_TRUE(s.host && s.guest);
+    s.Play([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      s.guestLink->Hang();  // the guest's connection breaks mid-game
+    });
+    EXPECT_EQ(s.host->lockstep.why(), "the connection to the other player is lost");
+    EXPECT_TRUE(s.host->exited);
+    EXPECT_LT(s.host->machine.NowMs(), 60000);
+  }
+}
+
+}  // namespace qr
