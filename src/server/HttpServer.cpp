@@ -7,14 +7,18 @@
 #include <boost/asio/strand.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <boost/beast/websocket.hpp>
 #include <csignal>
 #include <cstdio>
+#include <deque>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <thread>
 #include <vector>
 
 #include "hosts/shared/Script.hpp"
+#include "server/Relay.hpp"
 
 namespace qr {
 
@@ -22,15 +26,93 @@ namespace {
 
 namespace beast = boost::beast;
 namespace http = beast::http;
+namespace websocket = beast::websocket;
 namespace net = boost::asio;
 using tcp = net::ip::tcp;
 
 void Log(const std::string& line) { std::fprintf(stderr, "quillmarsh-rall-server: %s\n", line.c_str()); }
 
+// A member of a room of network play, over a WebSocket: its messages go to the relay, the
+// relay's go out in order. A member that cannot keep up with what it is sent is dropped.
+class RelaySession final : public RelayPeer, public std::enable_shared_from_this<RelaySession> {
+ public:
+  RelaySession(tcp::socket socket, Relay& relay, std::size_t maxMessage)
+      : ws_(std::move(socket)), relay_(relay), maxMessage_(maxMessage) {}
+
+  // Answers the upgrade, then opens a room (code empty) or joins the room of code.
+  void Run(http::request<http::string_body> request, std::string code) {
+    ws_.set_option(websocket::stream_base::timeout::suggested(beast::role_type::server));
+    ws_.read_message_max(maxMessage_ + 1);  // a larger one is the relay's to refuse, with the reason
+    ws_.async_accept(request, [self = shared_from_this(), code = std::move(code)](beast::error_code ec) {
+      if (ec) return;
+      if (code.empty()) {
+        self->relay_.Open(self);
+      } else {
+        self->relay_.Join(code, self);
+      }
+      self->Read();
+    });
+  }
+  void Deliver(const std::string& message) override {
+    net::post(ws_.get_executor(), [self = shared_from_this(), message] { self->Queue(message, false); });
+  }
+  void Drop(const std::string& why) override {
+    const std::string bye = nlohmann::json{{"bye", why}}.dump();
+    net::post(ws_.get_executor(), [self = shared_from_this(), bye] { self->Queue(bye, true); });
+  }
+
+ private:
+  static constexpr std::size_t kMaxQueued = 1024;
+
+  void Read() {
+    ws_.async_read(buffer_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
+      if (ec) {
+        self->relay_.Leave(*self);
+        if (ec == websocket::error::message_too_big)
+          self->Queue(nlohmann::json{{"bye", "a message too large"}}.dump(), true);
+        return;
+      }
+      const std::string text = beast::buffers_to_string(self->buffer_.data());
+      self->buffer_.consume(self->buffer_.size());
+      if (!self->closing_) self->relay_.Message(*self, text);
+      self->Read();
+    });
+  }
+  void Queue(std::string message, bool last) {
+    if (closing_) return;
+    if (queue_.size() >= kMaxQueued) {
+      message = nlohmann::json{{"bye", "the connection is too slow for the game"}}.dump();
+      last = true;
+    }
+    closing_ = last;
+    queue_.push_back(std::move(message));
+    if (queue_.size() == 1) Write();
+  }
+  void Write() {
+    ws_.text(true);
+    ws_.async_write(net::buffer(queue_.front()), [self = shared_from_this()](beast::error_code ec, std::size_t) {
+      if (ec) return;
+      self->queue_.pop_front();
+      if (!self->queue_.empty()) return self->Write();
+      if (self->closing_) {
+        self->ws_.async_close(websocket::close_code::normal, [self](beast::error_code) {});
+      }
+    });
+  }
+
+  websocket::stream<beast::tcp_stream> ws_;
+  Relay& relay_;
+  std::size_t maxMessage_;
+  beast::flat_buffer buffer_;
+  std::deque<std::string> queue_;
+  bool closing_ = false;
+};
+
 class Session : public std::enable_shared_from_this<Session> {
  public:
-  Session(tcp::socket socket, Api& api, const HttpConfig& config, std::shared_ptr<std::atomic<std::size_t>> open)
-      : stream_(std::move(socket)), api_(api), config_(config), open_(std::move(open)) {
+  Session(tcp::socket socket, Api& api, Relay& relay, const HttpConfig& config,
+          std::shared_ptr<std::atomic<std::size_t>> open)
+      : stream_(std::move(socket)), api_(api), relay_(relay), config_(config), open_(std::move(open)) {
     beast::error_code ec;
     const tcp::endpoint peer = stream_.socket().remote_endpoint(ec);
     client_ = ec ? "?" : peer.address().to_string();
@@ -96,11 +178,32 @@ class Session : public std::enable_shared_from_this<Session> {
     method_ = request.method;
     target_ = request.target;
     keepAlive_ = req.keep_alive();
+    if (websocket::is_upgrade(req)) return Upgrade();
     stream_.expires_never();  // a verification may take a while; the client waits
     api_.Handle(request, [self = shared_from_this()](Response response) {
       auto shared = std::make_shared<Response>(std::move(response));
       net::post(self->stream_.get_executor(), [self, shared] { self->Write(std::move(*shared)); });
     });
+  }
+
+  // /api/rooms/new opens a room of network play, /api/rooms/CODE joins one: the connection
+  // becomes the room member's WebSocket.
+  void Upgrade() {
+    const std::string prefix = "/api/rooms/";
+    std::string code = target_.rfind(prefix, 0) == 0 ? target_.substr(prefix.size()) : std::string();
+    const bool valid =
+        code == "new" ||
+        (code.size() == 6 && code.find_first_not_of("ABCDEFGHJKLMNPQRSTUVWXYZ23456789") == std::string::npos);
+    if (!valid) {
+      keepAlive_ = false;
+      return Write(ErrorResponse(404, "no such room"));
+    }
+    if (code == "new") code.clear();
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_);
+    Log(method_ + " " + Printable(target_) + " 101 " + std::to_string(ms.count()) + "ms " + client_);
+    stream_.expires_never();
+    std::make_shared<RelaySession>(stream_.release_socket(), relay_, config_.relay.maxMessage)
+        ->Run(parser_->release(), std::move(code));
   }
 
   void Write(Response response) {
@@ -135,6 +238,7 @@ class Session : public std::enable_shared_from_this<Session> {
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::string_body>> parser_;
   Api& api_;
+  Relay& relay_;
   const HttpConfig& config_;
   std::shared_ptr<std::atomic<std::size_t>> open_;  // the connections open, counted by the listener
   std::string client_;
@@ -146,8 +250,8 @@ class Session : public std::enable_shared_from_this<Session> {
 
 class Listener : public std::enable_shared_from_this<Listener> {
  public:
-  Listener(net::io_context& ioc, Api& api, const HttpConfig& config)
-      : ioc_(ioc), acceptor_(net::make_strand(ioc)), api_(api), config_(config) {}
+  Listener(net::io_context& ioc, Api& api, Relay& relay, const HttpConfig& config)
+      : ioc_(ioc), acceptor_(net::make_strand(ioc)), api_(api), relay_(relay), config_(config) {}
 
   bool Open(const tcp::endpoint& endpoint, std::string& error) {
     beast::error_code ec;
@@ -166,7 +270,7 @@ class Listener : public std::enable_shared_from_this<Listener> {
         // Past the bound the connection is closed at once; those open go on.
         if (*self->open_ < self->config_.maxConnections) {
           ++*self->open_;
-          std::make_shared<Session>(std::move(s), self->api_, self->config_, self->open_)->Start();
+          std::make_shared<Session>(std::move(s), self->api_, self->relay_, self->config_, self->open_)->Start();
         }
       }
       self->Accept();
@@ -183,6 +287,7 @@ class Listener : public std::enable_shared_from_this<Listener> {
   net::io_context& ioc_;
   tcp::acceptor acceptor_;
   Api& api_;
+  Relay& relay_;
   const HttpConfig& config_;
   std::shared_ptr<std::atomic<std::size_t>> open_ = std::make_shared<std::atomic<std::size_t>>(0);
 };
@@ -209,7 +314,8 @@ bool ParseListen(const std::string& text, HttpConfig& config) {
 
 int ServeHttp(Api& api, const HttpConfig& config, const std::function<void()>& drain) {
   net::io_context ioc(config.ioThreads);
-  auto listener = std::make_shared<Listener>(ioc, api, config);
+  Relay relay(config.relay);
+  auto listener = std::make_shared<Listener>(ioc, api, relay, config);
   std::string error;
   const tcp::endpoint endpoint(net::ip::make_address(config.address), config.port);
   if (!listener->Open(endpoint, error)) {
@@ -219,6 +325,17 @@ int ServeHttp(Api& api, const HttpConfig& config, const std::function<void()>& d
   const tcp::endpoint local = listener->Local();
   Log("listening on " + local.address().to_string() + ":" + std::to_string(local.port()));
   listener->Accept();
+  // Rooms nobody joined go after a while.
+  net::steady_timer expiry(ioc);
+  std::function<void()> expire = [&] {
+    expiry.expires_after(std::chrono::seconds(30));
+    expiry.async_wait([&](beast::error_code ec) {
+      if (ec) return;
+      relay.Expire();
+      expire();
+    });
+  };
+  expire();
 
   // The context runs until the end below even when it has nothing to wait for: while the last
   // verifications finish on the pool, their answers are still to be written.
@@ -230,6 +347,7 @@ int ServeHttp(Api& api, const HttpConfig& config, const std::function<void()>& d
     if (ec) return;
     Log("shutting down: no new connections; finishing the verifications in flight");
     listener->Stop();
+    expiry.cancel();
     // Drained on a thread of its own, so that the answers of the last verifications still go
     // out meanwhile; then a moment for the last writes, and the end.
     drainer = std::thread([&] {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "server/Api.hpp"
+#include "server/Relay.hpp"
 
 namespace qr {
 
@@ -19,6 +20,7 @@ struct HttpConfig {
   std::chrono::seconds headerTimeout{10};  // for the request line and headers, from the first byte waited for
   std::chrono::seconds bodyTimeout{30};    // for the body
   std::size_t maxConnections = 1000;
+  RelayLimits relay;  // network play's rooms
 };
 
 // Serves until SIGTERM or SIGINT: then stops accepting, calls drain (which returns once the

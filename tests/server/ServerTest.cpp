@@ -16,6 +16,7 @@
 #include "TempDir.hpp"
 #include "WonGame.hpp"
 #include "server/Api.hpp"
+#include "server/Relay.hpp"
 #include "server/Site.hpp"
 #include "server/Store.hpp"
 #include "server/Verifier.hpp"
@@ -432,6 +433,70 @@ TEST(Site, ServesItsFolderAndNothingElse) {
                           "/sub%2F..%2F..%2Fsecret.txt", "/index.html%00.png", "/a\\b", "/%5c..", "/%", "/%zz",
                           "index.html", "//etc/passwd", "/link.txt", "/.hidden", "/missing", "/sub"})
     EXPECT_NE(ResolveSiteFile(root, bad).status, 200) << bad;
+}
+
+// A room member that keeps what it is handed, and whether it was dropped and why.
+struct FakePeer final : RelayPeer {
+  void Deliver(const std::string& message) override { got.push_back(message); }
+  void Drop(const std::string& reason) override { why = reason.empty() ? "?" : reason; }
+  std::vector<std::string> got;
+  std::string why;
+};
+
+// Two members meet by the room's code and hear each other; whoever else comes, floods, sends
+// passes out of order or too much is refused or dropped with the reason, and other rooms go on.
+TEST(Relay, PairsTwoAndDropsWhoeverMisbehaves) {
+  RelayLimits limits;
+  limits.perSecond = 50;
+  limits.maxRooms = 3;
+  Relay relay(limits);
+  auto open = [&relay] {
+    auto host = std::make_shared<FakePeer>();
+    relay.Open(host);
+    return std::make_pair(host, json::parse(host->got.at(0))["room"].get<std::string>());
+  };
+  auto [host, code] = open();
+  EXPECT_EQ(code.size(), 6u);
+  auto guest = std::make_shared<FakePeer>();
+  relay.Join(code, guest);
+  EXPECT_EQ(guest->got.at(0), R"({"paired":true})");
+  relay.Message(*host, R"({"k":1,"e":"d65"})");
+  relay.Message(*guest, R"({"k":1,"e":""})");
+  EXPECT_EQ(guest->got.back(), R"({"k":1,"e":"d65"})");
+  EXPECT_EQ(host->got.back(), R"({"k":1,"e":""})");
+
+  auto third = std::make_shared<FakePeer>();
+  relay.Join(code, third);
+  EXPECT_EQ(third->why, "room " + code + " has its two players");
+  auto lost = std::make_shared<FakePeer>();
+  relay.Join("ZZZZZZ", lost);
+  EXPECT_EQ(lost->why, "there is no room ZZZZZZ");
+
+  auto [host2, code2] = open();
+  auto guest2 = std::make_shared<FakePeer>();
+  relay.Join(code2, guest2);
+  relay.Message(*guest2, R"({"k":5,"e":""})");  // a pass skipped
+  EXPECT_EQ(guest2->why, "the guest sent its passes out of order");
+  EXPECT_EQ(host2->why, guest2->why);
+
+  auto [host3, code3] = open();
+  auto guest3 = std::make_shared<FakePeer>();
+  relay.Join(code3, guest3);
+  for (int k = 1; k <= 200 && host3->why.empty(); ++k) relay.Message(*host3, json{{"k", k}, {"e", ""}}.dump());
+  EXPECT_EQ(host3->why, "the host sent more than 50 messages a second");
+
+  auto [host4, code4] = open();
+  auto guest4 = std::make_shared<FakePeer>();
+  relay.Join(code4, guest4);
+  relay.Message(*host4, std::string(limits.maxMessage + 1, ' '));
+  EXPECT_NE(host4->why.find("larger than"), std::string::npos);
+
+  EXPECT_EQ(host->why, "") << "the first room was touched";
+  relay.Message(*guest, R"({"k":2,"e":"u65"})");
+  EXPECT_EQ(host->got.back(), R"({"k":2,"e":"u65"})");
+  relay.Leave(*guest);
+  EXPECT_EQ(host->why, "the other player left");
+  EXPECT_EQ(relay.Expire(), 0u);
 }
 
 }  // namespace qr
