@@ -773,7 +773,7 @@ var QR = (function () {
   qr.online = false;
   api('GET', 'health').then(function (answer) {
     qr.online = answer.ok === true;
-    onlineButton.hidden = rankingsButton.hidden = !qr.online;
+    onlineButton.hidden = rankingsButton.hidden = friendButton.hidden = !qr.online;
     fit();
   }, function () {});
   // A ranked game: the run that goes on ends, and one from the issued seed takes its place.
@@ -880,6 +880,105 @@ var QR = (function () {
     overlay.style.display = 'none';
     qr.replayWanted = name;
   };
+  // ---- Play a friend: a game with a player on another machine, in lockstep through the server's
+  // relay (see Lockstep in src/hosts/shared). The host opens a room and hands its link on; the
+  // friend opens the link (?join=CODE). Once both are in, both pages end the run that goes on and
+  // play the same game from the host's seed and table: the host's paddle keys move player 1, the
+  // friend's player 2; coins, starts, Esc and initials count from either side.
+  const friendButton = document.getElementById('friend');
+  const friendLine = document.getElementById('friend-line');
+  const waitingBox = document.getElementById('waiting');
+  const net = { socket: null, inbox: [], closed: false, waiter: null, taken: '', playing: false };
+  qr.net = net;
+  function friendSays(text, link) {
+    friendLine.textContent = text;
+    if (link) {
+      const a = document.createElement('a');
+      a.href = link;
+      a.textContent = link;
+      friendLine.append(' ', a);
+    }
+    friendLine.hidden = text === '';
+    fit();
+  }
+  function roomUrl(what) {
+    const url = new URL('api/rooms/' + what, location.href);
+    url.protocol = url.protocol === 'https:' ? 'wss:' : 'ws:';
+    url.search = '';
+    return url.href;
+  }
+  qr.playFriend = function (code) {
+    if (net.socket) net.socket.close();
+    const socket = new WebSocket(roomUrl(code || 'new'));
+    Object.assign(net, { socket: socket, inbox: [], closed: false, playing: false });
+    friendSays(code ? 'Joining room ' + code + '\u2026' : 'Opening a room\u2026');
+    socket.onmessage = function (e) {
+      if (net.socket !== socket || typeof e.data !== 'string') return;
+      if (!net.playing) {
+        let m = null;
+        try { m = JSON.parse(e.data); } catch (err) { /* said below */ }
+        if (m && typeof m.room === 'string' && /^[A-Z2-9]{6}$/.test(m.room)) {
+          const link = new URL(location.href);
+          link.search = '?join=' + m.room;
+          friendSays('Room ' + m.room + ': your friend opens', link.href);
+        } else if (m && m.paired === true) {
+          net.playing = true;
+          keptPanel.hidden = rankingsPanel.hidden = true;
+          overlay.style.display = 'none';
+          qr.replayWanted = code ? 'friend guest' : 'friend host';
+          friendSays('Starting the game with your friend\u2026');
+        } else {
+          friendSays('No game with a friend: ' + (m && typeof m.bye === 'string' ? m.bye : 'the server said no'));
+          socket.close();
+        }
+        return;
+      }
+      net.inbox.push(e.data);
+      if (net.waiter) net.waiter();
+    };
+    socket.onclose = function () {
+      if (net.socket !== socket) return;
+      net.closed = true;
+      if (net.waiter) net.waiter();
+      if (!net.playing && friendLine.textContent.indexOf('No game') !== 0) friendSays('The server closed the room.');
+    };
+    socket.onerror = function () {
+      if (!net.playing) friendSays('No game with a friend: the server does not answer.');
+    };
+  };
+  net.send = function (text) {
+    if (net.socket && net.socket.readyState === WebSocket.OPEN) net.socket.send(text);
+  };
+  // The next message for the game; -1 when none came in time, -2 once the connection is gone.
+  net.receive = function (timeoutMs) {
+    const take = function () { return net.inbox.shift(); };
+    if (net.inbox.length > 0) return Promise.resolve(take());
+    if (net.closed) return Promise.resolve(-2);
+    return new Promise(function (done) {
+      const timer = setTimeout(function () { net.waiter = null; done(-1); }, timeoutMs);
+      net.waiter = function () {
+        clearTimeout(timer);
+        net.waiter = null;
+        done(net.inbox.length > 0 ? take() : -2);
+      };
+    });
+  };
+  net.started = function (delay) {
+    qr.friendDelay = delay;
+    friendSays('Playing with a friend \u00b7 input delay ' + delay + (delay === 1 ? ' pass' : ' passes'));
+  };
+  net.waiting = function (on) { waitingBox.hidden = !on; };
+  net.ended = function (why) {
+    waitingBox.hidden = true;
+    net.playing = false;
+    if (net.socket) net.socket.close();
+    net.socket = null;
+    qr.friendEnded = why;
+    friendSays('The game with your friend ended: ' + why + '.');
+  };
+  friendButton.addEventListener('mousedown', function (e) { e.preventDefault(); });
+  friendButton.addEventListener('click', function () { qr.playFriend(); canvas.focus(); });
+
   // ?watch=ranked/ID: a ranked run to watch at once, as its Watch button plays it (a link to share).
   const runToWatch = /^ranked\/(\d{1,9})$/.exec(params.get('watch') || '');
   if (runToWatch) {
@@ -978,6 +1077,9 @@ var QR = (function () {
     // ?online=1, a link to a ranked game: the seed is asked for first, so that the first run is the
     // ranked game.
     const first = params.get('online') === '1' && !params.get('watch') ? qr.playOnline() : Promise.resolve();
+    // ?join=CODE, the link of a friend's room: joined once the game has loaded.
+    const join = /^[A-Z2-9]{6}$/.exec(params.get('join') || '');
+    if (join) Module.onRuntimeInitialized = function () { showKept(); qr.playFriend(join[0]); };
     first.then(function () { document.body.appendChild(script); });
   }
   canvas.focus();

@@ -34,17 +34,27 @@ export async function start(args = process.argv.slice(2), given = '') {
     await new Promise((ok) => server.listen(0, '127.0.0.1', ok));
     origin = `http://127.0.0.1:${server.address().port}/`;
   }
-  browser = await puppeteer.launch({
+  browser = await launch('profile');
+}
+function launch(profile) {
+  return puppeteer.launch({
     executablePath: '/usr/bin/chromium',
     headless: true,
     args: ['--no-sandbox', '--autoplay-policy=no-user-gesture-required', '--disable-gpu',
       '--disable-background-networking', '--disable-component-update', '--disable-sync', '--no-first-run',
-      `--user-data-dir=${path.join(tmp, 'profile')}`],
+      `--user-data-dir=${path.join(tmp, profile)}`],
   });
+}
+// A browser of its own (another player's machine), whose pages are shown and focused as the
+// first browser's; closed by finish.
+const others = [];
+export async function otherBrowser() {
+  others.push(await launch(`profile-${others.length + 2}`));
+  return others.at(-1);
 }
 // Closes the browser and the server, says how the cases went and ends the process.
 export async function finish(what) {
-  await browser.close();
+  for (const b of [browser, ...others]) await b.close();
   if (server) server.close();
   if (!process.env.QR_KEEP) fs.rmSync(tmp, { recursive: true, force: true });
   console.log(`${what}: ${passed} passed, ${failed} failed`);
@@ -85,8 +95,8 @@ export const sleep = (ms) => new Promise((ok) => setTimeout(ok, ms));
 
 // viewport: a device to emulate (puppeteer's Viewport: width, height, deviceScaleFactor, isMobile,
 // hasTouch, isLandscape).
-export async function open(query = '', { viewport } = {}) {
-  const page = await browser.newPage();
+export async function open(query = '', { viewport, on = browser } = {}) {
+  const page = await on.newPage();
   if (viewport) await page.setViewport(viewport);
   page.on('pageerror', (e) => console.log(`page error: ${e.message}`));
   // Every sound the page starts, by its length in seconds.

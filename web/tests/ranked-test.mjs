@@ -6,7 +6,7 @@ import { execFileSync, spawn } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import readline from 'node:readline';
-import { start, finish, check, expect, open, canvasPixels, native, samePicture, tmp, browser, origin }
+import { start, finish, check, expect, open, otherBrowser, stateWhen, canvasPixels, native, samePicture, tmp, browser, origin }
   from './kit.mjs';
 
 const [site, exe, serverExe, recordGame] = process.argv.slice(2);
@@ -60,6 +60,37 @@ await check('a ranked game is sent with consent, listed and watched as the headl
   const s = JSON.parse(await watcher.evaluate('QR.state'));  // as the game halted
   expect(s.numPlayers === 2, `the watched run is not the two-player game: ${JSON.stringify(s).slice(0, 200)}`);
   samePicture(await canvasPixels(watcher), native(run.seed, recording, stopMs).rgb, `ranked run at ${stopMs} ms`);
+});
+
+await check('two pages play one game together through the relay, and keep the same recording', async () => {
+  const host = await open('?touch=0');
+  await host.waitForSelector('#friend:not([hidden])', { timeout: 5000 });
+  await host.click('#friend');
+  await host.waitForSelector('#friend-line a', { timeout: 5000 });
+  const link = await host.$eval('#friend-line a', (a) => a.href);
+  expect(/\?join=[A-Z2-9]{6}$/.test(link), `the room's link is ${link}`);
+  const guest = await open(link.slice(origin.length), { on: await otherBrowser() });
+  for (const page of [host, guest]) await page.waitForFunction('QR.friendDelay > 0', { timeout: 10000 });
+  // Coins and the start from either side (one at a time: two presses of a key in one pass are
+  // one press); then each moves its own paddle.
+  await host.keyboard.press('q');
+  await stateWhen(guest, 'the host\'s coin was not counted on the guest', (t) => t.credits === 1, 10);
+  await guest.keyboard.press('q');
+  await stateWhen(host, 'the guest\'s coin was not counted on the host', (t) => t.credits === 2, 10);
+  await guest.keyboard.press('2');
+  await stateWhen(guest, 'no two-player game on the guest', (t) => t.numPlayers === 2, 10);
+  await host.keyboard.down('a');
+  await guest.keyboard.down('a');
+  const moved = await stateWhen(host, 'the guest\'s paddle did not move on the host', (t) => t.p2Center < 100, 10);
+  expect(moved.p1Center < 100, 'the host\'s paddle did not move');
+  // Esc abandons the game, and in the attract mode ends the session on both.
+  await guest.keyboard.press('Escape');
+  await stateWhen(host, 'Esc did not abandon the game', (t) => t.numPlayers === 0, 10);
+  await host.keyboard.press('Escape');
+  for (const page of [host, guest]) await page.waitForFunction('QR.friendEnded', { timeout: 10000 });
+  const [a, b] = [await host.evaluate('QR.recording'), await guest.evaluate('QR.recording')];
+  const body = (r) => r.slice(r.indexOf('# seed '));
+  expect(a.includes('down Up') && body(a) === body(b), 'the two pages kept different recordings');
 });
 
 server.kill('SIGTERM');

@@ -6,6 +6,7 @@
 #include <emscripten.h>
 
 #include <charconv>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -14,6 +15,7 @@
 
 #include "game/app/frmRallex.hpp"
 #include "game/scores/HiScoreRecord.hpp"
+#include "hosts/shared/Lockstep.hpp"
 #include "hosts/shared/RankedGame.hpp"
 #include "hosts/shared/Recorder.hpp"
 #include "hosts/shared/StateJson.hpp"
@@ -32,6 +34,19 @@ EM_JS(void, qr_replaying, (const char* name), { QR.replaying(UTF8ToString(name))
 EM_JS(void, qr_press_any_key, (), { QR.pressAnyKey(); });
 EM_JS(void, qr_take_tables, (const char* text), { QR.tablesText = UTF8ToString(text); });
 EM_JS(void, qr_ranked_run, (double seed), { QR.rankedRun(seed < 0 ? null : seed); });
+EM_JS(void, qr_net_send, (const char* text), { QR.net.send(UTF8ToString(text)); });
+// The next message from the other player: its length in bytes (qr_net_copy takes it), -1 when
+// none came in time, -2 when the connection is gone.
+EM_ASYNC_JS(int, qr_net_receive, (double timeoutMs), {
+  const message = await QR.net.receive(timeoutMs);
+  if (typeof message !== 'string') return message;
+  QR.net.taken = message;
+  return lengthBytesUTF8(message);
+});
+EM_JS(void, qr_net_copy, (char* out, int size), { stringToUTF8(QR.net.taken, out, size + 1); });
+EM_JS(void, qr_net_started, (int delay), { QR.net.started(delay); });
+EM_JS(void, qr_net_waiting, (int on), { QR.net.waiting(on !== 0); });
+EM_JS(void, qr_net_ended, (const char* why), { QR.net.ended(UTF8ToString(why)); });
 EM_JS(void, qr_ranked_entry, (const char* recording, int mode, int p1, int p2, int winner, const char* initials), {
   QR.rankedEntry(UTF8ToString(recording), { mode: mode, p1Score: p1, p2Score: p2, winner: winner, initials: UTF8ToString(initials) });
 });
@@ -127,6 +142,61 @@ void Play(qr::WebHost& host, std::optional<std::uint64_t> rankedSeed) {
   qr_ended(recorder.Recording().c_str(), hadInput ? 1 : 0);
 }
 
+// The page's WebSocket to the relay (see QR.net in rall.js); the game waits for a message with the
+// page suspended, as it sleeps.
+class PageLink final : public qr::LockstepLink {
+ public:
+  void Send(const std::string& message) override { qr_net_send(message.c_str()); }
+  std::optional<std::string> Receive(std::chrono::milliseconds timeout, bool& closed) override {
+    const int size = qr_net_receive(static_cast<double>(timeout.count()));
+    closed = size == -2;
+    if (size < 0) return std::nullopt;
+    std::string message(static_cast<std::size_t>(size), '\0');
+    qr_net_copy(message.data(), size);
+    return message;
+  }
+};
+
+// A game with a friend on another machine, in lockstep through the relay: the page has its room
+// and the other player; the host's seed and table start both games. Only the host's table is
+// saved; both pages keep the recording of the whole session.
+void PlayFriend(qr::WebHost& host, bool hosting) {
+  PageLink link;
+  qr::LockstepLimits limits;
+  std::string error;
+  const std::optional<qr::LockstepStart> start =
+      hosting ? qr::HostHandshake(link, host.RandomSeed(), host.LoadFile(qr::kHiScoreFileName, qr::kHiScoreReadLimit),
+                                  limits, error)
+              : qr::GuestHandshake(link, limits, error);
+  if (!start) {
+    qr_net_ended(error.c_str());
+    return;
+  }
+  qr_net_started(start->delay);
+  qr::Lockstep lockstep(host, link, hosting ? qr::Lockstep::Side::Host : qr::Lockstep::Side::Guest, *start, limits);
+  lockstep.OnWaiting([](bool on) { qr_net_waiting(on ? 1 : 0); });
+  qr::Recorder recorder(lockstep, nullptr);
+  {
+    qr::Machine machine(recorder);
+    qr::frmRallex game(machine);
+    lockstep.StateHash([&] { return qr::HashText(StateJson(game, machine.NowMs(), false, {})); });
+    host.RecordingSource([&] { return recorder.Recording(); });
+    host.StateSource([&] { return StateJson(game, machine.NowMs(), false, machine.Sounds()); });
+    host.OnStop([&] {
+      host.ShowFrame(machine.surface());
+      qr_state(StateJson(game, machine.NowMs(), false, machine.Sounds()).c_str());
+    });
+    game.Form_Load();
+    host.OnStop({});
+    host.StateSource({});
+    host.RecordingSource({});
+    lockstep.StateHash({});
+    qr_state(StateJson(game, machine.NowMs(), true, machine.Sounds()).c_str());
+  }
+  qr_ended(recorder.Recording().c_str(), 1);
+  qr_net_ended(lockstep.why().empty() ? "the game ended" : lockstep.why().c_str());
+}
+
 // A kept game played again from its recording: its seed, its files as the game found them, its
 // input; what comes before the game that earned the entry runs at full speed. The player's
 // storage is only read: the replayer keeps the game's saves to itself. The player's keys do
@@ -203,12 +273,14 @@ int main() {
   pageHost = &host;
   for (;;) {
     host.BeginRun();
-    // The page asks for a kept game ("replays/2p-1.txt"), a ranked run it fetched ("ranked/17")
-    // or a ranked game ("ranked-game SEED").
+    // The page asks for a kept game ("replays/2p-1.txt"), a ranked run it fetched ("ranked/17"),
+    // a ranked game ("ranked-game SEED") or a game with a friend ("friend host", "friend guest").
     const std::string wanted = host.TakeReplay();
     std::uint64_t seed = 0;
     if (wanted.rfind(kRankedGame, 0) == 0 && ParseCount(wanted.substr(kRankedGame.size()), seed)) {
       Play(host, seed);
+    } else if (wanted == "friend host" || wanted == "friend guest") {
+      PlayFriend(host, wanted == "friend host");
     } else if (!wanted.empty()) {
       Watch(host, wanted);
     } else {
