@@ -170,6 +170,20 @@ std::optional<LockstepStart> GuestHandshake(LockstepLink& link, const LockstepLi
 Lockstep::Lockstep(Host& inner, LockstepLink& link, Side side, LockstepStart start, LockstepLimits limits)
     : HostWrapper(inner), link_(link), side_(side), start_(std::move(start)), limits_(limits) {}
 
+Lockstep::Lockstep(Host& inner, LockstepLink& link, Side side, LockstepLimits limits)
+    : HostWrapper(inner), link_(link), side_(side), limits_(limits) {
+  std::string error;
+  const std::optional<LockstepStart> start =
+      side == Side::Host
+          ? HostHandshake(link, inner.RandomSeed(), inner.LoadFile(kHiScoreFileName, kHiScoreReadLimit), limits, error)
+          : GuestHandshake(link, limits, error);
+  if (start) {
+    start_ = *start;
+  } else {
+    End(error, false);
+  }
+}
+
 Lockstep::~Lockstep() {
   if (why_.empty()) link_.Send(json{{"bye", "the other player left"}}.dump());
 }

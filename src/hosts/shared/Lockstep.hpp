@@ -59,6 +59,9 @@ class Lockstep final : public HostWrapper {
  public:
   enum class Side { Host, Guest };
   Lockstep(Host& inner, LockstepLink& link, Side side, LockstepStart start, LockstepLimits limits = {});
+  // Shakes hands over the link first: the host with the inner host's seed and table. When that
+  // fails the session has ended before its first pass, and why() says why.
+  Lockstep(Host& inner, LockstepLink& link, Side side, LockstepLimits limits = {});
   ~Lockstep() override;
   Lockstep(const Lockstep&) = delete;
   Lockstep& operator=(const Lockstep&) = delete;
@@ -82,6 +85,7 @@ class Lockstep final : public HostWrapper {
   // Why the session ended; empty while it goes on.
   const std::string& why() const { return why_; }
   std::int64_t passes() const { return pass_; }
+  int delay() const { return start_.delay; }
   int stalls() const { return stalls_; }
   std::chrono::milliseconds stalled() const { return stalled_; }
 

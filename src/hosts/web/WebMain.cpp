@@ -162,18 +162,12 @@ class PageLink final : public qr::LockstepLink {
 // saved; both pages keep the recording of the whole session.
 void PlayFriend(qr::WebHost& host, bool hosting) {
   PageLink link;
-  qr::LockstepLimits limits;
-  std::string error;
-  const std::optional<qr::LockstepStart> start =
-      hosting ? qr::HostHandshake(link, host.RandomSeed(), host.LoadFile(qr::kHiScoreFileName, qr::kHiScoreReadLimit),
-                                  limits, error)
-              : qr::GuestHandshake(link, limits, error);
-  if (!start) {
-    qr_net_ended(error.c_str());
+  qr::Lockstep lockstep(host, link, hosting ? qr::Lockstep::Side::Host : qr::Lockstep::Side::Guest);
+  if (!lockstep.why().empty()) {
+    qr_net_ended(lockstep.why().c_str());
     return;
   }
-  qr_net_started(start->delay);
-  qr::Lockstep lockstep(host, link, hosting ? qr::Lockstep::Side::Host : qr::Lockstep::Side::Guest, *start, limits);
+  qr_net_started(lockstep.delay());
   lockstep.OnWaiting([](bool on) { qr_net_waiting(on ? 1 : 0); });
   qr::Recorder recorder(lockstep, nullptr);
   {
