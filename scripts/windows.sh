@@ -2,7 +2,7 @@
 # make windows: the Windows (x86-64) build, cross-compiled on Debian and tested under Wine.
 #
 #  1. installs what is missing and builds the Windows libraries, or takes them from the cache
-#     (scripts/install-win64-deps.sh);
+#     (scripts/install-win64-deps.sh, and libcurl: scripts/install-win64-curl.sh);
 #  2. makes the Wine prefix ($BUILD_WIN64/wine unless WINEPREFIX is set) and keeps one Wine
 #     process running in it to the end, so that each program started under Wine starts quickly;
 #  3. cross-builds into $BUILD_WIN64 (build-win64);
@@ -49,6 +49,8 @@ step() {
 step "dependencies"
 deps=$(scripts/install-win64-deps.sh) || fail "the Windows libraries could not be built"
 [ -d "$deps" ] || fail "scripts/install-win64-deps.sh gave no prefix"
+curl=$(scripts/install-win64-curl.sh) || fail "libcurl for Windows could not be built"
+[ -d "$curl" ] || fail "scripts/install-win64-curl.sh gave no prefix"
 
 # --- 2. Wine ---------------------------------------------------------------------------------------
 step "wine prefix"
@@ -82,7 +84,7 @@ trap 'exit 130' INT TERM
 step "cross build"
 # shellcheck disable=SC2086
 cmake -S . -B "$win" $generator -DCMAKE_BUILD_TYPE=Release $launcher \
-  -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake" -DCMAKE_PREFIX_PATH="$deps" >/dev/null ||
+  -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake" -DCMAKE_PREFIX_PATH="$deps;$curl" >/dev/null ||
   fail "cmake could not configure $win"
 cmake --build "$win" -j "$jobs" || fail "the cross build failed"
 
@@ -148,8 +150,8 @@ crlf() { sed 's/\r*$/\r/' "$1" >"$2"; }
 sed "s/@VERSION@/$version/" data/windows/README.txt >"$dist/README.txt"
 crlf "$dist/README.txt" "$stage/README.txt"
 rm "$dist/README.txt"
-# The licences of what the program holds: the font, SDL2, libpng, zlib, the MinGW-w64 runtime
-# (with winpthreads) and GCC's runtime libraries, and nlohmann/json.
+# The licences of what the program holds: the font, SDL2, libcurl, libpng, zlib, the MinGW-w64
+# runtime (with winpthreads) and GCC's runtime libraries, and nlohmann/json.
 sources="${XDG_CACHE_HOME:-$HOME/.cache}/quillmarsh-rall/win64-deps/src"
 from_tarball() { # from_tarball TARBALL MEMBER OUT
   tar -xOf "$sources"/$1 --wildcards --no-wildcards-match-slash "$2" >"$dist/licence.tmp" 2>/dev/null && [ -s "$dist/licence.tmp" ] ||
@@ -159,6 +161,7 @@ from_tarball() { # from_tarball TARBALL MEMBER OUT
 }
 crlf assets/fonts/LICENSE "$stage/LICENSES/font-DejaVu.txt"
 crlf "$deps/share/licenses/SDL2/LICENSE.txt" "$stage/LICENSES/SDL2.txt"
+crlf "$curl/share/licenses/curl/COPYING" "$stage/LICENSES/curl.txt"
 from_tarball 'libpng1.6_*.orig.tar.*' '*/LICENSE' libpng.txt
 from_tarball 'zlib_*.orig.tar.*' '*/LICENSE' zlib.txt
 from_tarball 'nlohmann-json3_*.orig.tar.*' '*/LICENSE.MIT' nlohmann-json.txt

@@ -14,6 +14,7 @@
 
 #include "Probe.hpp"
 #include "TempDir.hpp"
+#include "hosts/desktop/RankedFile.hpp"
 #include "hosts/desktop/RecordingFile.hpp"
 #include "hosts/shared/Recorder.hpp"
 #include "hosts/shared/StateJson.hpp"
@@ -174,6 +175,44 @@ TEST(Recording, AHeaderIsTakenWholeOrRefused) {
     error.clear();
     EXPECT_FALSE(ParseRecordingHeader(text, "r", error)) << text;
     EXPECT_EQ(error.rfind(why, 0), 0u) << error;
+  }
+}
+
+// A kept ranked game gives back the recording exactly as it was made, whatever the token line
+// around it; the file still plays; a file that is not one, or was tampered with, is refused.
+TEST(Recording, ARankedFileGivesBackItsRecordingAndToken) {
+  const std::string recording = "# quillmarsh-rall recording\n# format 2\n# seed 42\n0 tap Q\n900 tap Enter\n";
+  const std::string kept = RankedFileText(recording, "00ff3c");
+  RankedFile ranked;
+  std::string error;
+  ASSERT_TRUE(ParseRankedFile(kept, ranked, error)) << error;
+  EXPECT_EQ(ranked.recording, recording);
+  EXPECT_EQ(ranked.token, "00ff3c");
+  EXPECT_FALSE(ranked.runId);
+  auto script = ParseScript(kept, "r", error);
+  ASSERT_TRUE(script) << error;
+  EXPECT_EQ(script->header.seed, 42u);
+
+  const std::string sent = SentRankedFileText(kept, 17);
+  ASSERT_TRUE(ParseRankedFile(sent, ranked, error)) << error;
+  EXPECT_EQ(ranked.runId, 17);
+  EXPECT_TRUE(ranked.token.empty());
+  EXPECT_EQ(ranked.recording, recording);
+  EXPECT_TRUE(ParseScript(sent, "r", error)) << error;
+
+  // Saved again with Windows line ends: the token still reads, the line goes whole.
+  ASSERT_TRUE(ParseRankedFile("# a\r\n# ranked-token abc\r\n0 tap Q\r\n", ranked, error)) << error;
+  EXPECT_EQ(ranked.token, "abc");
+  EXPECT_EQ(ranked.recording, "# a\r\n0 tap Q\r\n");
+
+  const std::string large = "# ranked-token ab\n" + std::string(kMaxRankedRecording, '#') + "\n";
+  for (const std::string& bad :
+       std::vector<std::string>{recording, "# ranked-token ab\n# ranked-token cd\n" + recording,
+                                "# ranked-token ab\n# ranked-run 3\n", "# ranked-token x1\n" + recording,
+                                "# ranked-token \n", "# ranked-run 3x\n", "0 tap Q\n# ranked-token ab\n", large}) {
+    error.clear();
+    EXPECT_FALSE(ParseRankedFile(bad, ranked, error)) << bad.substr(0, 80);
+    EXPECT_FALSE(error.empty());
   }
 }
 

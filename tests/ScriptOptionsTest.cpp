@@ -249,6 +249,14 @@ TEST(Options, HeadlessFlags) {
   EXPECT_EQ(o->runMs, 0);
   EXPECT_EQ(o->seed, 18446744073709551615u);
 
+  o = ParseArgs({"--headless", "--online", "https://rall.example:8443/base/", "--script", "s.txt"}, error);
+  ASSERT_TRUE(o) << error;
+  EXPECT_EQ(o->online, "https://rall.example:8443/base/");
+  o = ParseArgs({"--server", "http://127.0.0.1:8080", "--submit", "ranked/7.txt"}, error);
+  ASSERT_TRUE(o) << error;
+  EXPECT_EQ(o->submit, "ranked/7.txt");
+  EXPECT_EQ(o->server, "http://127.0.0.1:8080");
+
   o = ParseArgs({"--help", "--headless", "--scale", "3"}, error);
   ASSERT_TRUE(o);
   EXPECT_TRUE(o->help);
@@ -282,6 +290,15 @@ TEST(Options, WrongFlagsAreNamed) {
       {{"--headless", "--pause-when-unfocused"}, "--pause-when-unfocused"},  // no focus to lose
       {{"--scale", "9"}, "--scale"},
       {{"--headless", "--seed", "\x1B[2J\x07"}, "--seed wants a whole number, not '\\x1B[2J\\x07'"},
+      {{"--online", "ftp://example.org/"}, "--online"},  // http and https only
+      {{"--online", "http://"}, "--online"},
+      {{"--online", "http://a", "--online", "http://b"}, "--online"},
+      {{"--online", "http://a", "--seed", "3"}, "--online"},  // the server gives the seed
+      {{"--online", "http://a", "--replay", "r.txt"}, "--online"},
+      {{"--submit", "f.txt"}, "--server"},
+      {{"--server", "http://a"}, "--submit"},
+      {{"--submit", "f.txt", "--server", "http://a", "--headless"}, "--submit"},
+      {{"--submit", "f.txt", "--server", "file:///etc/passwd"}, "--server"},
   };
   for (const Case& c : cases) {
     std::string error;
@@ -294,7 +311,7 @@ TEST(Options, WrongFlagsAreNamed) {
 TEST(Options, UsageCoversBothModes) {
   const std::string usage = UsageText();
   for (const char* flag : {"--headless", "--seed", "--script", "--run-ms", "--screenshot", "--state", "--data-dir",
-                           "--help", "--scale", "--pause-when-unfocused"})
+                           "--help", "--scale", "--pause-when-unfocused", "--online", "--submit", "--server"})
     EXPECT_NE(usage.find(flag), std::string::npos) << flag;
 
   // Losing the focus ends the game unless asked otherwise, in a game and in a replay alike.

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <string_view>
 
+#include "hosts/desktop/RankedFile.hpp"
 #include "hosts/shared/Script.hpp"
 
 namespace qr {
@@ -21,6 +22,8 @@ bool ParseUnsigned(std::string_view text, T& value) {
 std::string UsageText() {
   return "Usage: quillmarsh-rall [options]                 play in a window\n"
          "       quillmarsh-rall --headless [options]      run without a window, from a script\n"
+         "       quillmarsh-rall --submit FILE --server URL\n"
+         "                                                 send a kept ranked game to a rankings server\n"
          "\n"
          "Options of both modes:\n"
          "  --seed N            fix the random generator (default: the clock; headless: 1;\n"
@@ -31,6 +34,9 @@ std::string UsageText() {
          "  --screenshot FILE   write the playfield as a 319 x 239 PNG at the end\n"
          "  --state FILE        write the game state as JSON at the end\n"
          "  --stats             print the passes per second of each loop at the end\n"
+         "  --online URL        play ranked on the rankings server at URL (http:// or https://):\n"
+         "                      its seed, the default tables; the first game whose initials are\n"
+         "                      entered is kept as ranked/SEED.txt in the data directory\n"
          "  --help              print this text\n"
          "  --version           print the version\n"
          "\n"
@@ -43,6 +49,14 @@ std::string UsageText() {
          "                      losing the focus pauses the game instead of ending it;\n"
          "                      a key or a click goes on once the focus is back\n"
          "  --replay FILE       play a recorded game again (Esc leaves)\n"
+         "\n"
+         "Playing a friend on another machine, through a rankings server:\n"
+         "  --host-game URL     open a room on the server at URL; its code is said for the friend\n"
+         "  --join CODE         join the room of that code ... (with --server URL)\n"
+         "\n"
+         "Sending a ranked game (asks before it sends in the window, never headless):\n"
+         "  --submit FILE       send the kept ranked game FILE (ranked/SEED.txt) ...\n"
+         "  --server URL        ... to the rankings server at URL\n"
          "\n"
          "Headless options:\n"
          "  --script FILE       key events, one per line: <ms> down|up|tap <key>, <ms> focus-lost|close\n"
@@ -136,6 +150,32 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, std::stri
         windowOnly = true;
         windowFlag = arg;
       }
+    } else if (arg == "--online" || arg == "--server" || arg == "--host-game") {
+      if (!value(v)) return std::nullopt;
+      std::string& url = arg == "--online" ? o.online : arg == "--server" ? o.server : o.hostGame;
+      if (!url.empty()) {
+        error = std::string(arg) + " is given twice";
+        return std::nullopt;
+      }
+      url = v;
+      if (!IsServerAddress(url)) {
+        error = std::string(arg) + " wants a server's address, http://HOST[:PORT] or https://..., not " + Quoted(v);
+        return std::nullopt;
+      }
+    } else if (arg == "--join") {
+      if (!value(v)) return std::nullopt;
+      if (v.empty() || !o.join.empty()) {
+        error = v.empty() ? "--join wants the room's code" : "--join is given twice";
+        return std::nullopt;
+      }
+      o.join = v;
+    } else if (arg == "--submit") {
+      if (!value(v)) return std::nullopt;
+      if (v.empty() || !o.submit.empty()) {
+        error = v.empty() ? "--submit wants a file name" : "--submit is given twice";
+        return std::nullopt;
+      }
+      o.submit = v;
     } else if (arg == "--run-ms") {
       std::int64_t ms = 0;
       if (!value(v)) return std::nullopt;
@@ -152,6 +192,41 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, std::stri
     }
   }
   if (o.help || o.version) return o;
+  if (!o.join.empty() || !o.hostGame.empty()) {
+    if (!o.join.empty() && !o.hostGame.empty()) {
+      error = "--host-game and --join go on two machines, not one";
+      return std::nullopt;
+    }
+    if (!o.join.empty() && o.server.empty()) {
+      error = "--join needs --server URL, the server of the room";
+      return std::nullopt;
+    }
+    if (!o.hostGame.empty() && !o.server.empty()) {
+      error = "--host-game names its server itself; --server goes with --join or --submit";
+      return std::nullopt;
+    }
+    if (!o.online.empty() || !o.submit.empty() || !o.replay.empty() || (!o.join.empty() && o.seed)) {
+      error = !o.online.empty()   ? "a game with a friend is not ranked: --online cannot go with it"
+              : !o.submit.empty() ? "--submit plays no game: it cannot go with a game with a friend"
+              : !o.replay.empty() ? "--replay cannot go with a game with a friend"
+                                  : "--seed cannot go with --join: the host's seed starts both games";
+      return std::nullopt;
+    }
+  } else if (!o.submit.empty() || !o.server.empty()) {
+    if (o.submit.empty() || o.server.empty()) {
+      error = o.submit.empty() ? "--server goes with --submit FILE" : "--submit needs --server URL";
+      return std::nullopt;
+    }
+    if (argc != 5) {
+      error = "--submit plays no game: give it --server URL and nothing else";
+      return std::nullopt;
+    }
+    return o;
+  }
+  if (!o.online.empty() && (o.seed || !o.replay.empty())) {
+    error = std::string(o.seed ? "--seed" : "--replay") + " cannot go with --online, whose server gives the seed";
+    return std::nullopt;
+  }
   if (headlessOnly && !o.headless) {
     error = headlessFlag + " works only with --headless";
     return std::nullopt;

@@ -16,6 +16,13 @@ struct Options {
   std::string record;      // the input of the game, written to this file as it goes
   std::string screenshot;  // the playfield at the end, as a 319 x 239 PNG
   std::string state;       // the game state at the end, as JSON
+  std::string online;      // a rankings server: the game is played ranked, on a seed it issues
+  std::string submit;      // a kept ranked game to send to the server (with --server)
+  std::string server;
+  // Play a friend on another machine: open a room on the server at hostGame, or join the room of
+  // the code join on --server.
+  std::string hostGame;
+  std::string join;
   // The window.
   int scale = 0;  // 0: the largest that fits the desktop, up to 4
   bool fullscreen = false;

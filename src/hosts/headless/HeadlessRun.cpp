@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "game/app/frmRallex.hpp"
+#include "hosts/desktop/DataDir.hpp"
 #include "hosts/desktop/Files.hpp"
 #include "hosts/desktop/Png.hpp"
 #include "hosts/desktop/RecordingFile.hpp"
@@ -92,7 +93,7 @@ int WriteEndOfRun(const Options& options, const Machine& machine, const frmRalle
   return code;
 }
 
-int RunHeadless(const Options& options) {
+int RunHeadless(const Options& options, const RankedTicket* ranked, const FriendGame* friendGame) {
   HeadlessOptions h;
   h.runMs = options.runMs;
   h.dataDir = options.dataDir;
@@ -110,10 +111,38 @@ int RunHeadless(const Options& options) {
   HeadlessHost host(std::move(h));
   int code = 0;
   {
-    Recorder recorder(host, record ? &*record : nullptr);
+    std::optional<RankedSession> session;
+    std::optional<Lockstep> lockstep;
+    std::optional<Recorder> plain;
+    if (ranked != nullptr) {
+      session.emplace(host, *ranked, options.dataDir.empty() ? DefaultDataDirectory() : options.dataDir,
+                      record ? &*record : nullptr);
+    } else if (friendGame != nullptr) {
+      lockstep.emplace(host, *friendGame->link, friendGame->side);
+      plain.emplace(*lockstep, record ? &*record : nullptr);
+    } else {
+      plain.emplace(host, record ? &*record : nullptr);
+    }
+    Recorder& recorder = session ? session->Outer() : *plain;
     Machine machine(recorder);
     frmRallex game(machine);
+    if (session) session->Follow(game);
+    if (lockstep) lockstep->StateHash([&] { return HashText(StateJson(game, machine.NowMs(), false, {})); });
     const bool exited = PlayHeadless(game);
+    if (lockstep) {
+      lockstep->StateHash({});
+      std::fprintf(
+          stderr,
+          "quillmarsh-rall: the game with a friend: %lld passes, input delay %d, %d stalls, %lld ms stalled%s%s\n",
+          static_cast<long long>(lockstep->passes()), lockstep->delay(), lockstep->stalls(),
+          static_cast<long long>(lockstep->stalled().count()),
+          lockstep->why().empty() ? "" : "; ended: ", lockstep->why().c_str());
+    }
+    if (session && !session->KeptPath().empty()) {
+      std::printf("%s\n", session->KeptPath().c_str());
+    } else if (session) {
+      std::fprintf(stderr, "quillmarsh-rall: no initials were entered, so there is no ranked game to send\n");
+    }
     if (!recorder.Finish()) code = 1;
     if (WriteEndOfRun(options, machine, game, exited) != 0) code = 1;
     if (options.stats) {

@@ -2,6 +2,8 @@
 #include <string>
 
 #include "hosts/desktop/Options.hpp"
+#include "hosts/desktop/RankedFile.hpp"
+#include "hosts/shared/Lockstep.hpp"
 #include "hosts/shared/Script.hpp"
 
 namespace qr {
@@ -12,8 +14,10 @@ class frmRallex;
 // Runs the game headless as the options say and writes the recording, the screenshot and the
 // state. Returns the process exit code: 0; 2 for a script or an output file that cannot be used
 // (nothing is run); 1 when the recording, the screenshot or the state cannot be written (the
-// message names the file).
-int RunHeadless(const Options& options);
+// message names the file). With a ticket the game is ranked (--online): its first confirmed
+// entry keeps the game in the data directory, whose path is printed; nothing is sent.
+// With a friend's game, the two sides play one game in lockstep (see Lockstep).
+int RunHeadless(const Options& options, const RankedTicket* ranked = nullptr, const FriendGame* friendGame = nullptr);
 
 // Reads a script or a recording (what: "script" or "recording", for the messages): its events
 // and its header. False after one line on stderr.

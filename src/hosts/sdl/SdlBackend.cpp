@@ -94,9 +94,9 @@ class SdlHost final : public Host {
   std::string Recording(std::int64_t /*gameStartMs*/) override { return {}; }
 
   // Runs the game; at its end the window thread closes the window.
-  void RunGame(const std::function<void(Host&)>& game) {
+  void RunGame(const std::function<void(Host&, const ShowNotice&)>& game) {
     try {
-      game(*this);
+      game(*this, [this](WindowNotice notice) { bridge_.PostNotice(std::move(notice)); });
     } catch (const std::exception& e) {
       failure_ = e.what();
     } catch (...) {
@@ -133,6 +133,10 @@ std::string WindowReport(std::int64_t presents, std::int64_t sinceMs) {
 }  // namespace
 
 int RunWindowed(const WindowOptions& options, const std::function<void(Host&)>& game) {
+  return RunWindowed(options, [&game](Host& host, const ShowNotice& /*notice*/) { game(host); });
+}
+
+int RunWindowed(const WindowOptions& options, const std::function<void(Host&, const ShowNotice&)>& game) {
   // The window's own framebuffer (shared memory on X11), not one emulated with a GL texture:
   // only the changed parts of the picture go to the screen, and no GL driver is woken for them.
   SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");

@@ -19,9 +19,24 @@ struct WindowOptions {
   std::string dataDir;                // empty: the default data directory
 };
 
+// A question or a notice over the window (a message box), put up by the window thread. The game
+// goes on meanwhile; it only takes no input until the box is closed.
+struct WindowNotice {
+  std::string title;
+  std::string text;
+  std::string yes;                         // the default button
+  std::string no;                          // empty: a notice with the one button yes
+  std::function<void(bool yes)> answered;  // run on the window thread once the box is closed; may be empty
+};
+// Hands a notice to the window thread, from any thread, without waiting for it. Notices still
+// waiting when the game ends are not shown.
+using ShowNotice = std::function<void(WindowNotice)>;
+
 // Opens the window and runs game(host) on a thread of its own while this thread pumps the
 // window system's events and presents the frames. Returns the process exit code; without a
 // display it says so in one line and returns 1.
 int RunWindowed(const WindowOptions& options, const std::function<void(Host&)>& game);
+// The same, with the means to show notices over the window while the game runs.
+int RunWindowed(const WindowOptions& options, const std::function<void(Host&, const ShowNotice&)>& game);
 
 }  // namespace qr

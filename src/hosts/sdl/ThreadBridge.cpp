@@ -79,6 +79,21 @@ void ThreadBridge::SetPaused(bool paused) {
   if (!paused) resumed_.notify_all();
 }
 
+void ThreadBridge::PostNotice(WindowNotice notice) {
+  {
+    std::lock_guard lock(mutex_);
+    notices_.push_back(std::move(notice));
+  }
+  wakeWindow_();
+}
+
+std::vector<WindowNotice> ThreadBridge::TakeNotices() {
+  std::lock_guard lock(mutex_);
+  std::vector<WindowNotice> notices;
+  notices.swap(notices_);
+  return notices;
+}
+
 bool ThreadBridge::RunRequests(const std::function<void(const WindowRequest&)>& run) {
   std::deque<WindowRequest> requests;
   bool done = false;

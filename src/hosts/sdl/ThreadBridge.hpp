@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "hosts/sdl/Screenshot.hpp"
+#include "hosts/sdl/SdlBackend.hpp"
 #include "hosts/shared/InputQueue.hpp"
 #include "machine/Host.hpp"
 #include "machine/Surface.hpp"
@@ -57,7 +58,15 @@ class ThreadBridge {
   // The game takes typed characters (its initials entry) or no longer does.
   void SetTextEntry(bool on) { textEntry_.store(on, std::memory_order_relaxed); }
 
+  // ---- Any thread.
+
+  // Hands a notice to the window thread, without waiting.
+  void PostNotice(WindowNotice notice);
+
   // ---- The window thread.
+
+  // The notices waiting, in order.
+  std::vector<WindowNotice> TakeNotices();
 
   // Moves what pending holds to the game; stamped input ends the game's sleep.
   void PostInput(InputQueue& pending);
@@ -83,6 +92,7 @@ class ThreadBridge {
   bool frameNew_ = false;
   std::vector<Stamp> frameStamps_;  // when the input that frame_ answers happened
   std::deque<WindowRequest> requests_;
+  std::vector<WindowNotice> notices_;
   std::uint64_t requestsPosted_ = 0;
   std::uint64_t requestsDone_ = 0;
   bool gameDone_ = false;

@@ -84,6 +84,7 @@ void WindowLoop::Run(QuitSignals& signals, EndDeadline& deadline) {
       while (SDL_PollEvent(&e) != 0) Handle(e);
     }
     if (bridge_.RunRequests([this](const WindowRequest& r) { Carry(r); })) return;
+    for (const WindowNotice& notice : bridge_.TakeNotices()) Show(notice);
     if (!pause_.Paused()) FollowEntry();
     if (fitUntil_ != 0 && (FitToDesktop(window_) || SteadyMs() > fitUntil_)) fitUntil_ = 0;
     if (focus_.Due(SteadyMs()) && (SDL_GetWindowFlags(window_) & SDL_WINDOW_INPUT_FOCUS) == 0) LoseFocus();
@@ -119,6 +120,43 @@ void WindowLoop::Carry(const WindowRequest& r) {
       SDL_WarpMouseGlobal(r.x, r.y);
       break;
   }
+}
+
+// The box takes the focus for as long as it is up: that is no loss of the window's. The game goes
+// on meanwhile, unseen, and takes no input; the keys held when the box came are let go.
+void WindowLoop::Show(const WindowNotice& notice) {
+  SDL_MessageBoxButtonData buttons[2] = {};
+  buttons[0].flags = SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT;
+  buttons[0].buttonid = 1;
+  buttons[0].text = notice.yes.c_str();
+  int count = 1;
+  if (!notice.no.empty()) {
+    buttons[1].flags = SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT;
+    buttons[1].buttonid = 0;
+    buttons[1].text = notice.no.c_str();
+    count = 2;
+  } else {
+    buttons[0].flags |= SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT;
+  }
+  SDL_MessageBoxData box{};
+  box.flags = SDL_MESSAGEBOX_INFORMATION;
+  box.window = window_;
+  box.title = notice.title.c_str();
+  box.message = notice.text.c_str();
+  box.numbuttons = count;
+  box.buttons = buttons;
+  focus_.StartGrace(SteadyMs());
+  keys_.ReleaseAll();
+  int pressed = -1;
+  if (SDL_ShowMessageBox(&box, &pressed) != 0) {
+    std::fprintf(stderr, "quillmarsh-rall: cannot show a message box: %s\n", SDL_GetError());
+    pressed = -1;
+  }
+  focus_.StartGrace(SteadyMs());
+  SDL_RaiseWindow(window_);
+  SDL_SetWindowInputFocus(window_);
+  presenter_.Repaint();
+  if (notice.answered) notice.answered(pressed == 1);
 }
 
 void WindowLoop::Handle(const SDL_Event& e) {

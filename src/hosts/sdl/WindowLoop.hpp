@@ -46,6 +46,7 @@ class WindowLoop {
 
  private:
   void Carry(const WindowRequest& r);
+  void Show(const WindowNotice& notice);
   void Handle(const SDL_Event& e);
   void HandleWindowEvent(const SDL_WindowEvent& w);
   void HandleKeyDown(const SDL_KeyboardEvent& k);
