@@ -4,6 +4,7 @@
 #   hosts/shared    the game, the machine and the shared host services
 #   hosts/desktop   those and the desktop services
 #   hosts/headless  those and the headless twin
+#   hosts/net       the shared services and network play's link to the server
 #   hosts/sdl       those and the window (its main runs the headless twin too)
 #   hosts/web       the shared services and the page
 #   server          the rankings server: the game, the machine, the shared services and the
@@ -13,11 +14,12 @@ set(allowed_machine "machine/")
 set(allowed_game "machine/;game/")
 set(allowed_hosts/shared "machine/;game/;hosts/shared/")
 set(allowed_hosts/desktop "machine/;game/;hosts/shared/;hosts/desktop/")
-set(allowed_hosts/headless "machine/;game/;hosts/shared/;hosts/desktop/;hosts/headless/")
-set(allowed_hosts/sdl "machine/;game/;hosts/shared/;hosts/desktop/;hosts/headless/;hosts/sdl/")
+set(allowed_hosts/net "machine/;game/;hosts/shared/;hosts/net/")
+set(allowed_hosts/headless "machine/;game/;hosts/shared/;hosts/desktop/;hosts/headless/;hosts/net/")
+set(allowed_hosts/sdl "machine/;game/;hosts/shared/;hosts/desktop/;hosts/headless/;hosts/net/;hosts/sdl/")
 set(allowed_hosts/web "machine/;game/;hosts/shared/;hosts/web/")
 set(allowed_server "machine/;game/;hosts/shared/;hosts/headless/;server/")
-set(layers machine game hosts/shared hosts/desktop hosts/headless hosts/sdl hosts/web server)
+set(layers machine game hosts/shared hosts/desktop hosts/net hosts/headless hosts/sdl hosts/web server)
 
 get_filename_component(SRC "${SRC}" ABSOLUTE)
 set(faults 0)

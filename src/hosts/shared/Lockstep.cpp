@@ -137,7 +137,9 @@ std::optional<LockstepStart> HostHandshake(LockstepLink& link, std::uint64_t see
   LockstepStart start;
   start.seed = seed;
   start.table = table;
-  const int passes = static_cast<int>(std::ceil(trips[trips.size() / 2] / 2 / kPassMs));
+  const double median = trips[trips.size() / 2];
+  start.halfTrip = std::chrono::milliseconds(static_cast<std::int64_t>(median / 2));
+  const int passes = static_cast<int>(std::ceil(median / 2 / kPassMs));
   start.delay = std::clamp(passes + 1, 1, limits.maxDelay);
   link.Send(
       json{{"start", {{"seed", std::to_string(seed)}, {"table", TableText(table)}, {"delay", start.delay}}}}.dump());
@@ -177,10 +179,19 @@ Lockstep::Lockstep(Host& inner, LockstepLink& link, Side side, LockstepLimits li
       side == Side::Host
           ? HostHandshake(link, inner.RandomSeed(), inner.LoadFile(kHiScoreFileName, kHiScoreReadLimit), limits, error)
           : GuestHandshake(link, limits, error);
-  if (start) {
-    start_ = *start;
-  } else {
+  if (!start) {
     End(error, false);
+    return;
+  }
+  start_ = *start;
+  // The host begins when the start reaches the guest. (A message that comes meanwhile is taken.)
+  const auto begin = Clock::now() + start_.halfTrip;
+  for (auto now = Clock::now(); now < begin && why_.empty(); now = Clock::now()) {
+    bool closed = false;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(begin - now);
+    const std::optional<std::string> message = link_.Receive(std::max(left, std::chrono::milliseconds(1)), closed);
+    if (closed) End("the connection to the other player is lost", false);
+    if (message) Receive(*message);
   }
 }
 
@@ -244,7 +255,6 @@ void Lockstep::WaitFor(std::int64_t pass) {
   const auto began = Clock::now();
   auto heard = began;
   bool said = false;
-  ++stalls_;
   while (why_.empty() && received_ < needed) {
     const auto now = Clock::now();
     if (!said && now - began >= limits_.waitingAfter) {
@@ -270,7 +280,13 @@ void Lockstep::WaitFor(std::int64_t pass) {
       Receive(*message);
     }
   }
-  stalled_ += std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - began);
+  // A wait shorter than a pass only holds a side that runs ahead to the other's pace; a longer
+  // one holds the game: a stall.
+  const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - began);
+  if (waited >= limits_.stallFrom) {
+    ++stalls_;
+    stalled_ += waited;
+  }
   if (said && onWaiting_) onWaiting_(false);
 }
 

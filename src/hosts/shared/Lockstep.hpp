@@ -31,10 +31,14 @@ struct LockstepStart {
   std::uint64_t seed = 0;
   LoadedFile table;
   int delay = 2;
+  // The host's: half the round trip, which it waits after sending the start so that both sides
+  // begin together (the guest begins as the start arrives).
+  std::chrono::milliseconds halfTrip{0};
 };
 
 // The limits of a session.
 struct LockstepLimits {
+  std::chrono::milliseconds stallFrom{10};      // a wait this long for the other side is a stall
   std::chrono::milliseconds waitingAfter{250};  // a stall this long is said to the player
   std::chrono::milliseconds silenceEnds{3000};  // the other side silent this long ends the session
   int hashEvery = 100;                          // passes between two comparisons of the game states
@@ -72,6 +76,11 @@ class Lockstep final : public HostWrapper {
   LoadedFile LoadFile(const std::string& name, std::size_t limit) override;
   bool SaveFile(const std::string& name, std::string_view bytes, std::string& error) override;
   void RemoveFile(const std::string& name) override;
+  // The guest holds nothing of its own against other games.
+  bool LockFiles(std::string& error) override { return side_ == Side::Guest || HostWrapper::LockFiles(error); }
+  void UnlockFiles() override {
+    if (side_ == Side::Host) HostWrapper::UnlockFiles();
+  }
   void TextEntry(bool on) override {
     textEntry_ = on;
     HostWrapper::TextEntry(on);
@@ -86,7 +95,7 @@ class Lockstep final : public HostWrapper {
   const std::string& why() const { return why_; }
   std::int64_t passes() const { return pass_; }
   int delay() const { return start_.delay; }
-  int stalls() const { return stalls_; }
+  int stalls() const { return stalls_; }  // waits of limits.stallFrom or longer, and their time
   std::chrono::milliseconds stalled() const { return stalled_; }
 
  private:
@@ -113,6 +122,12 @@ class Lockstep final : public HostWrapper {
   bool closeDelivered_ = false;
   int stalls_ = 0;
   std::chrono::milliseconds stalled_{0};
+};
+
+// A game with a friend as a desktop program starts it: the link to the other side, and this side.
+struct FriendGame {
+  LockstepLink* link = nullptr;
+  Lockstep::Side side = Lockstep::Side::Host;
 };
 
 // The state hash of a game, for StateHash: a 64-bit FNV-1a of its state as JSON, in hexadecimal.

@@ -1,0 +1,39 @@
+#pragma once
+// The link of network play to the rankings server's relay, over a WebSocket (Boost.Beast): the
+// host opens a room, the guest joins it by its code; then each side's messages reach the other.
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "hosts/shared/Lockstep.hpp"
+
+namespace qr {
+
+class WebSocketLink final : public LockstepLink {
+ public:
+  // Connects to the relay of the server at url ("http://HOST:PORT", "ws://HOST:PORT/"): code empty
+  // opens a room, whose code the relay sends first; otherwise joins the room of code. Nothing,
+  // with the reason, when the server cannot be reached within timeout.
+  static std::unique_ptr<WebSocketLink> Connect(const std::string& url, const std::string& code,
+                                                std::chrono::milliseconds timeout, std::string& error);
+  ~WebSocketLink() override;
+  WebSocketLink(const WebSocketLink&) = delete;
+  WebSocketLink& operator=(const WebSocketLink&) = delete;
+
+  void Send(const std::string& message) override;
+  std::optional<std::string> Receive(std::chrono::milliseconds timeout, bool& closed) override;
+
+  struct State;
+
+ private:
+  explicit WebSocketLink(std::shared_ptr<State> state) : state_(std::move(state)) {}
+  std::shared_ptr<State> state_;
+};
+
+// "http://HOST:PORT/PATH" and its like into host, port and path; false when it is not one
+// (only http:// and ws:// for now: a TLS proxy in front of the server is not reached yet).
+bool ParseServerUrl(const std::string& url, std::string& host, std::string& port, std::string& path,
+                    std::string& error);
+
+}  // namespace qr
