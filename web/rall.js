@@ -965,10 +965,13 @@ var QR = (function () {
   };
   net.started = function (delay) {
     qr.friendDelay = delay;
+    net.startedAt = performance.now();
     friendSays('Playing with a friend \u00b7 input delay ' + delay + (delay === 1 ? ' pass' : ' passes'));
   };
   net.waiting = function (on) { waitingBox.hidden = !on; };
-  net.ended = function (why) {
+  net.ended = function (why, stats) {
+    // Passes, stalls and the time stalled, and the session's time, for the measurements.
+    qr.friendStats = Object.assign(stats, { wallMs: net.startedAt ? performance.now() - net.startedAt : 0 });
     waitingBox.hidden = true;
     net.playing = false;
     if (net.socket) net.socket.close();

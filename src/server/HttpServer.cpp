@@ -14,6 +14,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -36,8 +37,14 @@ void Log(const std::string& line) { std::fprintf(stderr, "quillmarsh-rall-server
 // relay's go out in order. A member that cannot keep up with what it is sent is dropped.
 class RelaySession final : public RelayPeer, public std::enable_shared_from_this<RelaySession> {
  public:
-  RelaySession(tcp::socket socket, Relay& relay, std::size_t maxMessage)
-      : ws_(std::move(socket)), relay_(relay), maxMessage_(maxMessage) {}
+  RelaySession(tcp::socket socket, Relay& relay, const RelayLimits& limits)
+      : ws_(std::move(socket)),
+        relay_(relay),
+        maxMessage_(limits.maxMessage),
+        delay_(limits.delay),
+        jitter_(limits.jitter),
+        held_(ws_.get_executor()),
+        random_(std::random_device{}()) {}
 
   // Answers the upgrade, then opens a room (code empty) or joins the room of code.
   void Run(http::request<http::string_body> request, std::string code) {
@@ -54,11 +61,17 @@ class RelaySession final : public RelayPeer, public std::enable_shared_from_this
     });
   }
   void Deliver(const std::string& message) override {
-    net::post(ws_.get_executor(), [self = shared_from_this(), message] { self->Queue(message, false); });
+    net::post(ws_.get_executor(), [self = shared_from_this(), message] {
+      if (self->delay_.count() == 0) return self->Queue(message, false);
+      self->Hold(message, false);
+    });
   }
   void Drop(const std::string& why) override {
     const std::string bye = nlohmann::json{{"bye", why}}.dump();
-    net::post(ws_.get_executor(), [self = shared_from_this(), bye] { self->Queue(bye, true); });
+    net::post(ws_.get_executor(), [self = shared_from_this(), bye] {
+      if (self->delay_.count() == 0) return self->Queue(bye, true);
+      self->Hold(bye, true);  // after what came before it
+    });
   }
 
  private:
@@ -76,6 +89,27 @@ class RelaySession final : public RelayPeer, public std::enable_shared_from_this
       self->buffer_.consume(self->buffer_.size());
       if (!self->closing_) self->relay_.Message(*self, text);
       self->Read();
+    });
+  }
+  // A message of a slow network: out at its time, after every message before it.
+  void Hold(const std::string& message, bool last) {
+    std::uniform_int_distribution<long long> spread(-jitter_.count(), jitter_.count());
+    const auto due =
+        std::max(lastDue_, std::chrono::steady_clock::now() + delay_ + std::chrono::milliseconds(spread(random_)));
+    lastDue_ = due;
+    holding_.push_back(Held{due, message, last});
+    if (holding_.size() == 1) Release();
+  }
+  void Release() {
+    held_.expires_at(holding_.front().due);
+    held_.async_wait([self = shared_from_this()](beast::error_code ec) {
+      if (ec) return;
+      const auto now = std::chrono::steady_clock::now();
+      while (!self->holding_.empty() && self->holding_.front().due <= now) {
+        self->Queue(std::move(self->holding_.front().message), self->holding_.front().last);
+        self->holding_.pop_front();
+      }
+      if (!self->holding_.empty()) self->Release();
     });
   }
   void Queue(std::string message, bool last) {
@@ -106,6 +140,17 @@ class RelaySession final : public RelayPeer, public std::enable_shared_from_this
   beast::flat_buffer buffer_;
   std::deque<std::string> queue_;
   bool closing_ = false;
+  std::chrono::milliseconds delay_;
+  std::chrono::milliseconds jitter_;
+  net::steady_timer held_;
+  std::mt19937_64 random_;
+  std::chrono::steady_clock::time_point lastDue_;
+  struct Held {
+    std::chrono::steady_clock::time_point due;
+    std::string message;
+    bool last;
+  };
+  std::deque<Held> holding_;
 };
 
 class Session : public std::enable_shared_from_this<Session> {
@@ -202,7 +247,7 @@ class Session : public std::enable_shared_from_this<Session> {
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_);
     Log(method_ + " " + Printable(target_) + " 101 " + std::to_string(ms.count()) + "ms " + client_);
     stream_.expires_never();
-    std::make_shared<RelaySession>(stream_.release_socket(), relay_, config_.relay.maxMessage)
+    std::make_shared<RelaySession>(stream_.release_socket(), relay_, config_.relay)
         ->Run(parser_->release(), std::move(code));
   }
 

@@ -29,6 +29,10 @@ struct RelayLimits {
   double perSecond = 400;                  // messages a member may send, with as many at once
   std::size_t maxRooms = 1000;             // open at once
   std::chrono::seconds waitForGuest{600};  // a room nobody joins closes after this
+  // For tests of a slow network: every message waits this long, give or take the jitter, before
+  // it goes out (in order).
+  std::chrono::milliseconds delay{0};
+  std::chrono::milliseconds jitter{0};
 };
 
 class Relay {

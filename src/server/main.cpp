@@ -33,12 +33,15 @@ headless and ranks the games whose players entered their initials; serves the pa
   --verify-seconds N        the wall-clock time one verification may take (20)
   --header-timeout SECONDS  for a request's headers to arrive (10)
   --body-timeout SECONDS    for its body to arrive (30)
+  --relay-rate N            messages a second a player of a game with a friend may send (400)
+  --relay-delay MS[:JITTER] for tests: every relayed message waits MS milliseconds, give or take
+                            JITTER (0)
   --help                    this text
 
 Every option may also be set in the environment: QR_SERVER_LISTEN, QR_SERVER_DATA_DIR,
 QR_SERVER_DATABASE, QR_SERVER_SITE, QR_SERVER_THREADS, QR_SERVER_QUEUE, QR_SERVER_TOKEN_LIFETIME,
 QR_SERVER_POSTS_PER_MINUTE, QR_SERVER_VERIFY_SECONDS, QR_SERVER_HEADER_TIMEOUT,
-QR_SERVER_BODY_TIMEOUT; the command line wins. One line per request goes to stderr. SIGTERM or
+QR_SERVER_BODY_TIMEOUT, QR_SERVER_RELAY_RATE, QR_SERVER_RELAY_DELAY; the command line wins. One line per request goes to stderr. SIGTERM or
 SIGINT stops it after the verifications in flight.
 )";
 
@@ -69,6 +72,8 @@ int main(int argc, char** argv) {
       {"--verify-seconds", "QR_SERVER_VERIFY_SECONDS"},
       {"--header-timeout", "QR_SERVER_HEADER_TIMEOUT"},
       {"--body-timeout", "QR_SERVER_BODY_TIMEOUT"},
+      {"--relay-rate", "QR_SERVER_RELAY_RATE"},
+      {"--relay-delay", "QR_SERVER_RELAY_DELAY"},
   };
   std::map<std::string, std::string> values;
   for (const auto& [flag, env] : options) {
@@ -115,6 +120,20 @@ int main(int argc, char** argv) {
   if (!number("--body-timeout", 1, 3600, n)) return 2;
   http.bodyTimeout = std::chrono::seconds(n);
 
+  n = static_cast<long long>(http.relay.perSecond);
+  if (!number("--relay-rate", 1, 100000, n)) return 2;
+  http.relay.perSecond = static_cast<double>(n);
+  if (values.count("--relay-delay")) {
+    const std::string text = values["--relay-delay"];
+    const std::size_t colon = text.find(':');
+    long long delay = 0;
+    long long jitter = 0;
+    if (!Number(text.substr(0, colon), 0, 10000, delay) ||
+        (colon != std::string::npos && !Number(text.substr(colon + 1), 0, delay, jitter)))
+      return Fail("--relay-delay takes MS or MS:JITTER, a jitter no larger than the delay");
+    http.relay.delay = std::chrono::milliseconds(delay);
+    http.relay.jitter = std::chrono::milliseconds(jitter);
+  }
   if (values.count("--site")) {
     std::error_code ec;
     const auto site = std::filesystem::canonical(values["--site"], ec);

@@ -46,7 +46,9 @@ EM_ASYNC_JS(int, qr_net_receive, (double timeoutMs), {
 EM_JS(void, qr_net_copy, (char* out, int size), { stringToUTF8(QR.net.taken, out, size + 1); });
 EM_JS(void, qr_net_started, (int delay), { QR.net.started(delay); });
 EM_JS(void, qr_net_waiting, (int on), { QR.net.waiting(on !== 0); });
-EM_JS(void, qr_net_ended, (const char* why), { QR.net.ended(UTF8ToString(why)); });
+EM_JS(void, qr_net_ended, (const char* why, double passes, int stalls, double stalledMs), {
+  QR.net.ended(UTF8ToString(why), { passes: passes, stalls: stalls, stalledMs: stalledMs });
+});
 EM_JS(void, qr_ranked_entry, (const char* recording, int mode, int p1, int p2, int winner, const char* initials), {
   QR.rankedEntry(UTF8ToString(recording), { mode: mode, p1Score: p1, p2Score: p2, winner: winner, initials: UTF8ToString(initials) });
 });
@@ -164,7 +166,7 @@ void PlayFriend(qr::WebHost& host, bool hosting) {
   PageLink link;
   qr::Lockstep lockstep(host, link, hosting ? qr::Lockstep::Side::Host : qr::Lockstep::Side::Guest);
   if (!lockstep.why().empty()) {
-    qr_net_ended(lockstep.why().c_str());
+    qr_net_ended(lockstep.why().c_str(), 0, 0, 0);
     return;
   }
   qr_net_started(lockstep.delay());
@@ -188,7 +190,9 @@ void PlayFriend(qr::WebHost& host, bool hosting) {
     qr_state(StateJson(game, machine.NowMs(), true, machine.Sounds()).c_str());
   }
   qr_ended(recorder.Recording().c_str(), 1);
-  qr_net_ended(lockstep.why().empty() ? "the game ended" : lockstep.why().c_str());
+  qr_net_ended(lockstep.why().empty() ? "the game ended" : lockstep.why().c_str(),
+               static_cast<double>(lockstep.passes()), lockstep.stalls(),
+               static_cast<double>(lockstep.stalled().count()));
 }
 
 // A kept game played again from its recording: its seed, its files as the game found them, its
