@@ -1,10 +1,7 @@
 #include <chrono>
 #include <cstdio>
-#include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "game/app/frmRallex.hpp"
@@ -14,6 +11,7 @@
 #include "hosts/desktop/RankingClient.hpp"
 #include "hosts/desktop/RecordingFile.hpp"
 #include "hosts/headless/HeadlessRun.hpp"
+#include "hosts/sdl/RankedOffer.hpp"
 #include "hosts/sdl/SdlBackend.hpp"
 #include "hosts/shared/Lockstep.hpp"
 #include "hosts/shared/Recorder.hpp"
@@ -30,99 +28,6 @@ namespace {
 
 // How long a host waits for its friend to join.
 constexpr std::chrono::minutes kWaitForFriend{10};
-
-// The command line that sends a kept ranked game later.
-std::string SubmitCommand(const std::string& path, const std::string& server) {
-  auto quoted = [](const std::string& s) {
-    return s.find_first_of(" \t'\"$`\\") == std::string::npos ? s : "\"" + s + "\"";
-  };
-  return "quillmarsh-rall --submit " + quoted(path) + " --server " + quoted(server);
-}
-
-// The ranked game's offer to send it, in the window: asked when its entry is confirmed, sent on a
-// thread of its own (the window and the game go on), the answer told in a box and on stderr.
-// Whatever is not done by the end of the run is said on stderr. The window thread may answer
-// after the game has ended: the state it reaches is shared.
-class Offer {
- public:
-  explicit Offer(std::string server) : state_(std::make_shared<State>()) { state_->server = std::move(server); }
-  Offer(const Offer&) = delete;
-  Offer& operator=(const Offer&) = delete;
-  ~Offer() { Close(); }
-
-  // The game thread: the game is kept as path.
-  void Make(const std::string& path, const qr::ShowNotice& show) {
-    {
-      std::lock_guard lock(state_->mutex);
-      state_->path = path;
-    }
-    qr::WindowNotice notice;
-    notice.title = "Quillmarsh Rall: ranked game";
-    notice.text =
-        "Send this game to the rankings server " + state_->server + "?\n\nIt is kept as " + path + " until it is sent.";
-    notice.yes = "Submit";
-    notice.no = "Not now";
-    notice.answered = [state = state_, show](bool yes) { Answered(state, yes, show); };
-    show(std::move(notice));
-  }
-
-  // The end of the game: waits for a sending under way; an offer not answered is said on stderr.
-  void Close() {
-    std::thread sending;
-    {
-      std::lock_guard lock(state_->mutex);
-      state_->closed = true;
-      sending.swap(state_->sending);
-    }
-    if (sending.joinable()) sending.join();
-    std::lock_guard lock(state_->mutex);
-    if (!state_->path.empty() && !state_->answered) {
-      state_->answered = true;
-      TellLater(*state_);
-    }
-  }
-
- private:
-  struct State {
-    std::string server;
-    std::mutex mutex;
-    std::string path;
-    bool answered = false;
-    bool closed = false;
-    std::thread sending;
-  };
-
-  static void TellLater(const State& s) {
-    std::fprintf(stderr, "quillmarsh-rall: the ranked game is kept as %s; send it with: %s\n", s.path.c_str(),
-                 SubmitCommand(s.path, s.server).c_str());
-  }
-
-  // The window thread.
-  static void Answered(const std::shared_ptr<State>& state, bool yes, const qr::ShowNotice& show) {
-    std::lock_guard lock(state->mutex);
-    if (state->answered) return;
-    state->answered = true;
-    if (!yes || state->closed) {
-      TellLater(*state);
-      return;
-    }
-    state->sending = std::thread([state, show, path = state->path] {
-      const qr::Submission sent = qr::SubmitRankedFile(path, state->server);
-      std::fprintf(stderr, "quillmarsh-rall: %s\n", sent.message.c_str());
-      qr::WindowNotice notice;
-      notice.title = sent.code == 0 ? "Quillmarsh Rall: ranked" : "Quillmarsh Rall: not ranked";
-      notice.text = sent.message;
-      if (sent.code != 0) {
-        TellLater(*state);
-        notice.text += "\n\nSend it later with:\n" + SubmitCommand(path, state->server);
-      }
-      notice.yes = "OK";
-      show(std::move(notice));
-    });
-  }
-
-  std::shared_ptr<State> state_;
-};
 
 }  // namespace
 
@@ -215,7 +120,7 @@ int main(int argc, char** argv) {
     std::optional<qr::RankedSession> ranked;
     std::optional<qr::Lockstep> lockstep;
     std::optional<qr::Recorder> plain;
-    std::optional<Offer> offer;
+    std::optional<qr::RankedOffer> offer;
     if (friendGame.link != nullptr) {
       lockstep.emplace(inner, *friendGame.link, friendGame.side);
       lockstep->OnWaiting([&inner](bool on) {
