@@ -391,9 +391,9 @@ replay)
   sleep 0.5
   xdotool key 2
   sleep 2.5
-  # Both players move all the time, until one of them has won by four.
+  # Both players move all the time, for twelve seconds.
   i=0
-  while [ "$i" -lt 60 ]; do
+  while [ "$i" -lt 24 ]; do
     xdotool keydown a keydown Down
     sleep 0.25
     xdotool keyup a keyup Down keydown z keydown Up

@@ -6,7 +6,8 @@ import { execFileSync, spawn } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import readline from 'node:readline';
-import { start, finish, check, expect, open, otherBrowser, stateWhen, canvasPixels, native, samePicture, tmp, browser, origin }
+import { start, finish, check, expect, open, otherBrowser, stateWhen, canvasPixels, native, readPng, samePicture, tmp,
+  browser, origin }
   from './kit.mjs';
 
 const [site, exe, serverExe, recordGame] = process.argv.slice(2);
@@ -91,6 +92,31 @@ await check('two pages play one game together through the relay, and keep the sa
   const [a, b] = [await host.evaluate('QR.recording'), await guest.evaluate('QR.recording')];
   const body = (r) => r.slice(r.indexOf('# seed '));
   expect(a.includes('down Up') && body(a) === body(b), 'the two pages kept different recordings');
+});
+
+await check('the page plays the desktop game (its headless twin) through the relay: the same picture at the same pass', async () => {
+  // The desktop game hosts, plays its coins and start and holds player 1's up until 8 s of game time; the
+  // page joins and halts at the same game time.
+  const stopMs = 8000;
+  const script = path.join(tmp, 'desktop-host.txt');
+  fs.writeFileSync(script, '1000 tap Q\n1300 tap Q\n2000 tap 2\n2500 down A\n');
+  const shot = path.join(tmp, 'desktop-host.png');
+  const desktop = spawn(path.resolve(exe), ['--headless', '--host-game', origin, '--script', script, '--run-ms',
+    String(stopMs), '--screenshot', shot], { stdio: ['ignore', 'ignore', 'pipe'] });
+  const ended = new Promise((ok) => desktop.on('exit', ok));
+  const code = await new Promise((ok, fail) => {
+    const timer = setTimeout(() => fail(new Error('the desktop game opened no room')), 20000);
+    readline.createInterface({ input: desktop.stderr }).on('line', (line) => {
+      const m = /room ([A-Z2-9]{6}):/.exec(line);
+      if (m) { clearTimeout(timer); ok(m[1]); }
+    });
+  });
+  const page = await open(`?join=${code}&stop-ms=${stopMs}&touch=0`);
+  await page.waitForFunction('QR.friendDelay > 0 && QR.stoppedAt', { timeout: 30000 });
+  expect(await ended === 0, 'the desktop game failed');
+  const s = JSON.parse(await page.evaluate('QR.state'));
+  expect(s.numPlayers === 2 && s.timeMs >= stopMs, `the page is not in the game at ${stopMs} ms: ${s.timeMs}`);
+  samePicture(await canvasPixels(page), readPng(shot), `the page and the desktop game at ${stopMs} ms`);
 });
 
 server.kill('SIGTERM');
