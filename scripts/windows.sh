@@ -62,7 +62,11 @@ export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES
 wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 [ -x "$wine" ] || fail "wine64 is missing"
-"$wine" wineboot -i </dev/null >/dev/null 2>&1 || fail "wineboot failed in $WINEPREFIX"
+if ! "$wine" wineboot -i </dev/null >/dev/null 2>&1; then
+  # The first start of a prefix has failed once on a busy machine: once more, from a new server.
+  "$wineserver" -k 2>/dev/null || true
+  "$wine" wineboot -i </dev/null >/dev/null 2>&1 || fail "wineboot failed in $WINEPREFIX"
+fi
 # The keeper: a command prompt that waits on a FIFO for input that never comes.
 fifo="$repo/$win/.wine-keeper"
 rm -f "$fifo"
