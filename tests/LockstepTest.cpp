@@ -184,4 +184,45 @@ TEST(Lockstep, ADesyncOrAVanishedSideEndsTheSessionOnBoth) {
   }
 }
 
+// A side that had to wait for the other's input goes on the later for it, rather than making the
+// wait good by shorter sleeps and running ahead again at once; and of two sides, the one with the
+// less time to spare for the other's input holds back by half the difference.
+TEST(Lockstep, ASideAheadFallsBackAndTheTwoSettleInTheMiddle) {
+  struct HeldHost final : HostWrapper {
+    using HostWrapper::HostWrapper;
+    void Held(std::int64_t us) override { held.push_back(us); }
+    std::vector<std::int64_t> held;
+  };
+  auto pipe = std::make_shared<Pipe>();
+  MemoryLink mine(pipe, true), theirs(pipe, false);
+  HeadlessHost headless(HeadlessOptions{});
+  HeldHost inner(headless);
+  LockstepStart start;
+  start.delay = 2;
+  Lockstep side(inner, mine, Lockstep::Side::Host, start);
+  auto pass = [](std::int64_t k, const char* check = "") {
+    return "{\"k\":" + std::to_string(k) + ",\"e\":\"\"" + check + "}";
+  };
+  side.Pace(10);
+  side.Pace(20);
+  std::thread late([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    theirs.Send(pass(1));
+  });
+  side.Pace(30);  // its pass 3 needs the other's pass 1, which comes 30 ms late
+  late.join();
+  ASSERT_EQ(inner.held.size(), 1u);
+  EXPECT_GE(inner.held[0], 25'000);
+  EXPECT_EQ(side.stalls(), 1);
+  // From here the other side's input comes just in time, while this side's reaches it five
+  // passes ahead of need: this side holds back two and a half passes once both have said so.
+  for (std::int64_t k = 4; k <= 102; ++k) {
+    theirs.Send(pass(k - 2, k - 2 == 100 ? ",\"h\":\"\",\"a\":500" : ""));
+    side.Pace(k * 10);
+  }
+  EXPECT_EQ(side.why(), "");
+  ASSERT_EQ(inner.held.size(), 2u);
+  EXPECT_EQ(inner.held[1], 25'000);
+}
+
 }  // namespace qr

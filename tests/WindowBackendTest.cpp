@@ -302,6 +302,13 @@ TEST(Pacer, LateWakeUpsAreMadeGoodStallsAndJumpsStartAfresh) {
   p.Restart();
   w = p.Next(60'010, t0 + 900'000);
   EXPECT_EQ(w.dueUs, t0 + 910'000);
+  // Held 4 ms after that pass by something else (the other machine of a game played in step):
+  // the next pass is a whole one from there, not 4 ms short, and so are the ones after it.
+  p.Held(4'000);
+  w = p.Next(60'020, t0 + 914'100);
+  EXPECT_EQ(w.dueUs, t0 + 924'000);
+  w = p.Next(60'030, t0 + 924'000);
+  EXPECT_EQ(w.dueUs, t0 + 934'000);
 }
 
 TEST(Pacer, InputEndingEveryWaitKeepsTheGameWithinOnePassOfTheClock) {

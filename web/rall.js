@@ -954,6 +954,7 @@ var QR = (function () {
     const take = function () { return net.inbox.shift(); };
     if (net.inbox.length > 0) return Promise.resolve(take());
     if (net.closed) return Promise.resolve(-2);
+    if (timeoutMs <= 0) return Promise.resolve(-1);
     return new Promise(function (done) {
       const timer = setTimeout(function () { net.waiter = null; done(-1); }, timeoutMs);
       net.waiter = function () {

@@ -45,6 +45,10 @@ class Host {
   // Returns when the game's clock may read gameMs: at once headless, at the start time plus
   // gameMs on the wall clock in a window.
   virtual void Pace(std::int64_t gameMs) = 0;
+  // The game was held for heldUs microseconds after its last Pace by something outside this host
+  // (the other machine of a game played in step): every later game time is due that much later,
+  // rather than the time held being made good by shorter sleeps.
+  virtual void Held(std::int64_t heldUs) = 0;
   // Appends the input that arrived since the last call, in order.
   virtual void TakeInput(std::vector<InputEvent>& events) = 0;
   // Plays the named sound, cutting the one playing; the empty name only stops it.

@@ -68,6 +68,8 @@ class SdlHost final : public Host {
     }
   }
 
+  void Held(std::int64_t heldUs) override { pacer_.Held(heldUs); }
+
   LoadedFile LoadFile(const std::string& name, std::size_t limit) override { return files_.Load(name, limit); }
   bool SaveFile(const std::string& name, std::string_view bytes, std::string& error) override {
     return files_.Save(name, bytes, error);

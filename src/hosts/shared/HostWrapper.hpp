@@ -17,6 +17,7 @@ class HostWrapper : public Host {
   void SetCaption(const std::string& caption) override { inner_.SetCaption(caption); }
   void MovePointer(std::int32_t x, std::int32_t y) override { inner_.MovePointer(x, y); }
   void Pace(std::int64_t gameMs) override { inner_.Pace(gameMs); }
+  void Held(std::int64_t heldUs) override { inner_.Held(heldUs); }
   void TakeInput(std::vector<InputEvent>& events) override { inner_.TakeInput(events); }
   void PlaySound(const std::string& name) override { inner_.PlaySound(name); }
   LoadedFile LoadFile(const std::string& name, std::size_t limit) override { return inner_.LoadFile(name, limit); }

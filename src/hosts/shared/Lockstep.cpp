@@ -16,7 +16,7 @@ namespace {
 using json = nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kPings = 5;
+constexpr int kPings = 8;
 constexpr std::chrono::milliseconds kHandshakeWait{10000};
 constexpr double kPassMs = 10;          // the length of a pass in a rally
 constexpr std::size_t kMaxEvents = 64;  // in one pass's message
@@ -137,9 +137,12 @@ std::optional<LockstepStart> HostHandshake(LockstepLink& link, std::uint64_t see
   LockstepStart start;
   start.seed = seed;
   start.table = table;
+  // The start waits for the usual trip; the delay is made for the slow ones (the second slowest
+  // of the pings), so that a network that wavers does not hold the game at every wave.
   const double median = trips[trips.size() / 2];
+  const double slow = trips[trips.size() - 2];
   start.halfTrip = std::chrono::milliseconds(static_cast<std::int64_t>(median / 2));
-  const int passes = static_cast<int>(std::ceil(median / 2 / kPassMs));
+  const int passes = static_cast<int>(std::ceil(slow / 2 / kPassMs));
   start.delay = std::clamp(passes + 1, 1, limits.maxDelay);
   link.Send(
       json{{"start", {{"seed", std::to_string(seed)}, {"table", TableText(table)}, {"delay", start.delay}}}}.dump());
@@ -218,10 +221,13 @@ void Lockstep::Pace(std::int64_t gameMs) {
     const std::string text = Encode(mine);
     mine_[pass_ + start_.delay] = text;
     json message{{"k", pass_}, {"e", text}};
-    if (stateHash_ && pass_ % limits_.hashEvery == 0) {
-      const std::string hash = stateHash_();
-      message["h"] = hash;
-      CompareHashes(pass_, hash, true);
+    if (pass_ % limits_.hashEvery == 0) {
+      const Check check{stateHash_ ? stateHash_() : "",
+                        aheadCount_ == 0 ? 0 : static_cast<int>(100 * aheadSum_ / aheadCount_)};
+      aheadSum_ = aheadCount_ = 0;
+      message["h"] = check.hash;
+      message["a"] = check.ahead;
+      Compare(pass_, check, true);
     }
     link_.Send(message.dump());
     WaitFor(pass_);
@@ -251,7 +257,17 @@ void Lockstep::TakeInput(std::vector<InputEvent>& events) {
 
 void Lockstep::WaitFor(std::int64_t pass) {
   const std::int64_t needed = pass - start_.delay;  // the message of the other side's pass
-  if (needed <= 0 || received_ >= needed) return;
+  if (needed <= 0) return;
+  // What has come is taken first: how far ahead of need it came is what keeps the two sides in
+  // balance (see Compare).
+  for (bool closed = false; received_ < needed + limits_.maxDelay && why_.empty();) {
+    const std::optional<std::string> message = link_.Receive(std::chrono::milliseconds(0), closed);
+    if (!message) break;
+    Receive(*message);
+  }
+  aheadSum_ += std::clamp<std::int64_t>(received_ - needed, 0, limits_.maxDelay);
+  ++aheadCount_;
+  if (received_ >= needed || !why_.empty()) return;
   const auto began = Clock::now();
   auto heard = began;
   bool said = false;
@@ -280,9 +296,13 @@ void Lockstep::WaitFor(std::int64_t pass) {
       Receive(*message);
     }
   }
-  // A wait shorter than a pass only holds a side that runs ahead to the other's pace; a longer
-  // one holds the game: a stall.
-  const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - began);
+  // This side ran ahead of the other: its later passes are due the later for it, rather than the
+  // wait being made good by shorter sleeps and this side running ahead again at once. The two
+  // sides thus settle where each one's input is in before the other needs it. A wait shorter
+  // than a pass only holds this side to the other's pace; a longer one holds the game: a stall.
+  const auto held = Clock::now() - began;
+  inner().Held(std::chrono::duration_cast<std::chrono::microseconds>(held).count());
+  const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(held);
   if (waited >= limits_.stallFrom) {
     ++stalls_;
     stalled_ += waited;
@@ -308,26 +328,35 @@ void Lockstep::Receive(const std::string& text) {
   if (!Decode(e.get<std::string>(), check)) return End("the other side sent input that is not of this game", true);
   received_ = k.get<std::int64_t>();
   theirs_[received_ + start_.delay] = e.get<std::string>();
-  if (message.contains("h")) {
-    const json& h = message["h"];
-    if (!h.is_string() || h.get<std::string>().size() > 64) {
+  if (message.contains("h") || message.contains("a")) {
+    const json& h = message.value("h", json());
+    const json& a = message.value("a", json());
+    if (!h.is_string() || h.get<std::string>().size() > 64 || !a.is_number_integer() || a.get<std::int64_t>() < 0 ||
+        a.get<std::int64_t>() > 100 * limits_.maxDelay) {
       return End("the other side sent a message that is not of this game", true);
     }
-    CompareHashes(received_, h.get<std::string>(), false);
+    Compare(received_, Check{h.get<std::string>(), a.get<int>()}, false);
   }
 }
 
-// The two hashes of a pass are compared once both are in; whichever side's comes first waits.
-void Lockstep::CompareHashes(std::int64_t pass, const std::string& hash, bool mine) {
-  auto& other = mine ? theirHashes_ : hashes_;
+// The two checks of a pass are compared once both are in; whichever side's comes first waits.
+// The game states must be the same. And the side that had the less time to spare for the other's
+// input holds back by half the difference: then each side has as much to spare, and a hiccup on
+// either side is the less likely to hold the other.
+void Lockstep::Compare(std::int64_t pass, const Check& check, bool mine) {
+  auto& other = mine ? theirChecks_ : checks_;
   const auto found = other.find(pass);
   if (found == other.end()) {
-    (mine ? hashes_ : theirHashes_)[pass] = hash;
+    (mine ? checks_ : theirChecks_)[pass] = check;
     return;
   }
-  const bool same = found->second == hash;
+  const Check& my = mine ? check : found->second;
+  const Check& their = mine ? found->second : check;
+  const bool same = my.hash == their.hash;
+  const int behind = their.ahead - my.ahead;  // hundredths of a pass
   other.erase(other.begin(), std::next(found));
-  if (!same) End("the two games differ at pass " + std::to_string(pass) + " (desync)", true);
+  if (!same) return End("the two games differ at pass " + std::to_string(pass) + " (desync)", true);
+  if (behind >= 100) inner().Held(static_cast<std::int64_t>(behind / 2 * kPassMs * 10));
 }
 
 void Lockstep::End(const std::string& why, bool tellOther) {

@@ -41,12 +41,13 @@ struct LockstepLimits {
   std::chrono::milliseconds stallFrom{10};      // a wait this long for the other side is a stall
   std::chrono::milliseconds waitingAfter{250};  // a stall this long is said to the player
   std::chrono::milliseconds silenceEnds{3000};  // the other side silent this long ends the session
-  int hashEvery = 100;                          // passes between two comparisons of the game states
+  int hashEvery = 100;                          // passes between two comparisons of the game states,
+                                                // and of how far ahead each side's input comes
   int maxDelay = 50;                            // passes
 };
 
 // The handshake over a fresh link: the host measures the round trip (a few pings), chooses the
-// delay (half the round trip in passes of 10 ms, plus one) and sends the start; the guest answers
+// delay (half a slow round trip in passes of 10 ms, plus one) and sends the start; the guest answers
 // the pings and takes the start. Nothing, with the reason, when the other side does not answer
 // in time or sends something else.
 std::optional<LockstepStart> HostHandshake(LockstepLink& link, std::uint64_t seed, const LoadedFile& table,
@@ -102,7 +103,14 @@ class Lockstep final : public HostWrapper {
   void Receive(const std::string& message);
   void End(const std::string& why, bool tellOther);
   void WaitFor(std::int64_t pass);
-  void CompareHashes(std::int64_t pass, const std::string& hash, bool mine);
+  // What each side says of itself every limits.hashEvery passes: its game state's hash (empty
+  // when nobody hashes it) and by how many passes the other side's input came before it was
+  // needed, on average since the last time, in hundredths.
+  struct Check {
+    std::string hash;
+    int ahead = 0;
+  };
+  void Compare(std::int64_t pass, const Check& check, bool mine);
 
   LockstepLink& link_;
   Side side_;
@@ -110,12 +118,14 @@ class Lockstep final : public HostWrapper {
   LockstepLimits limits_;
   std::function<std::string()> stateHash_;
   std::function<void(bool)> onWaiting_;
-  std::int64_t pass_ = 0;                            // the passes begun (Pace calls)
-  std::int64_t received_ = 0;                        // the other side's messages, in pass order
-  std::map<std::int64_t, std::string> mine_;         // my input, by the pass it takes effect at
-  std::map<std::int64_t, std::string> theirs_;       // theirs, likewise
-  std::map<std::int64_t, std::string> hashes_;       // my state hashes, by pass, until theirs come
-  std::map<std::int64_t, std::string> theirHashes_;  // theirs, until mine come
+  std::int64_t pass_ = 0;                       // the passes begun (Pace calls)
+  std::int64_t received_ = 0;                   // the other side's messages, in pass order
+  std::map<std::int64_t, std::string> mine_;    // my input, by the pass it takes effect at
+  std::map<std::int64_t, std::string> theirs_;  // theirs, likewise
+  std::map<std::int64_t, Check> checks_;        // mine, by pass, until theirs come
+  std::map<std::int64_t, Check> theirChecks_;   // theirs, until mine come
+  std::int64_t aheadSum_ = 0;                   // for my next check: the passes ahead, summed
+  std::int64_t aheadCount_ = 0;                 // over so many passes
   bool textEntry_ = false;
   std::optional<std::int64_t> due_;  // the pass whose input TakeInput hands over next
   std::string why_;

@@ -36,6 +36,12 @@ class Pacer {
   // The next wait starts the pacing afresh (a new run of the game).
   void Restart() { paced_ = false; }
 
+  // The game was held for heldUs after its last wait: every later time is due that much later
+  // (the time held is not made good by shorter sleeps).
+  void Held(std::int64_t heldUs) {
+    if (paced_ && heldUs > 0) originUs_ += heldUs;
+  }
+
  private:
   bool paced_ = false;
   std::int64_t originUs_ = 0;  // when the game time originGameMs_ is due

@@ -54,6 +54,7 @@ class WebHost final : public Host {
   void SetCaption(const std::string& caption) override;
   void MovePointer(std::int32_t /*x*/, std::int32_t /*y*/) override {}  // a page cannot move the pointer
   void Pace(std::int64_t gameMs) override;
+  void Held(std::int64_t heldUs) override { pacer_.Held(heldUs); }
   void TakeInput(std::vector<InputEvent>& events) override;
   void PlaySound(const std::string& name) override;
   LoadedFile LoadFile(const std::string& name, std::size_t limit) override;
