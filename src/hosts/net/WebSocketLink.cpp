@@ -1,5 +1,7 @@
 #include "hosts/net/WebSocketLink.hpp"
 
+#include "hosts/net/ServerUrl.hpp"
+
 #include <boost/asio/connect.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -66,38 +68,17 @@ struct WebSocketLink::State : std::enable_shared_from_this<WebSocketLink::State>
   }
 };
 
-bool ParseServerUrl(const std::string& url, std::string& host, std::string& port, std::string& path,
-                    std::string& error) {
-  std::string rest;
-  for (const char* scheme : {"http://", "ws://"}) {
-    if (url.rfind(scheme, 0) == 0) rest = url.substr(std::string(scheme).size());
-  }
-  if (rest.empty()) {
-    error = url.rfind("https://", 0) == 0 || url.rfind("wss://", 0) == 0
-                ? "network play does not speak TLS yet: give the server's http:// address"
-                : "the server's address must start with http://";
-    return false;
-  }
-  const std::size_t slash = rest.find('/');
-  const std::string authority = rest.substr(0, slash);
-  path = slash == std::string::npos ? "/" : rest.substr(slash);
-  if (path.back() != '/') path += '/';
-  const std::size_t colon = authority.rfind(':');
-  host = colon == std::string::npos ? authority : authority.substr(0, colon);
-  port = colon == std::string::npos ? "80" : authority.substr(colon + 1);
-  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
-  if (host.empty() || port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos ||
-      path.size() > 200 || path.find_first_of(" \r\n?#") != std::string::npos) {
-    error = "not a server address: " + url.substr(0, 100);
-    return false;
-  }
-  return true;
-}
-
 std::unique_ptr<WebSocketLink> WebSocketLink::Connect(const std::string& url, const std::string& code,
                                                       std::chrono::milliseconds timeout, std::string& error) {
-  std::string host, port, path;
-  if (!ParseServerUrl(url, host, port, path, error)) return nullptr;
+  const std::optional<ServerUrl> server = ParseServerUrl(url, error);
+  if (!server) return nullptr;
+  if (server->secure) {
+    error = "network play does not speak TLS yet: give the server's http:// address";
+    return nullptr;
+  }
+  const std::string& host = server->host;
+  const std::string& port = server->port;
+  const std::string& path = server->path;
   auto state = std::make_shared<State>();
   std::promise<beast::error_code> done;
   std::future<beast::error_code> connected = done.get_future();

@@ -31,9 +31,4 @@ class WebSocketLink final : public LockstepLink {
   std::shared_ptr<State> state_;
 };
 
-// "http://HOST:PORT/PATH" and its like into host, port and path; false when it is not one
-// (only http:// and ws:// for now: a TLS proxy in front of the server is not reached yet).
-bool ParseServerUrl(const std::string& url, std::string& host, std::string& port, std::string& path,
-                    std::string& error);
-
 }  // namespace qr
