@@ -156,7 +156,7 @@ TEST(PauseBanner, DrawnInColoursTheFrameDoesNotUseOrNotAtAll) {
   for (int i = 0; i < 200; ++i) palette[i] = 0x010101u * static_cast<std::uint32_t>(i);
   Indices banner = frame;
   Palette bannerPalette = palette;
-  DrawPauseBanner(banner, bannerPalette);
+  DrawBanner(banner, bannerPalette, PauseBannerLines());
   std::array<int, 256> count{};
   for (std::size_t at = 0; at < frame.size(); ++at) {
     if (banner[at] != frame[at]) ++count[banner[at]];
@@ -170,12 +170,12 @@ TEST(PauseBanner, DrawnInColoursTheFrameDoesNotUseOrNotAtAll) {
   // A frame with no colour to spare is left as it is.
   for (std::size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<std::uint8_t>(i % 256);
   banner = frame;
-  DrawPauseBanner(banner, bannerPalette);
+  DrawBanner(banner, bannerPalette, PauseBannerLines());
   EXPECT_EQ(banner, frame);
 }
 
 // While the game sends no frames (paused, or waiting for the window), the newest frame stays on
-// the screen; the pause's banner comes and goes over it.
+// the screen; the pause's banner, or another, comes and goes over it.
 TEST(WindowPresenter, WithoutNewFramesTheNewestStaysAndTheBannerComesAndGoes) {
   SDL_SetHint(SDL_HINT_VIDEODRIVER, "dummy");
   ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0) << SDL_GetError();
@@ -208,7 +208,7 @@ TEST(WindowPresenter, WithoutNewFramesTheNewestStaysAndTheBannerComesAndGoes) {
     turns(3, newest, "no new frame");
     presenter.ShowPaused(true);
     Frame banner = newest;
-    DrawPauseBanner(banner.indices, banner.palette);
+    DrawBanner(banner.indices, banner.palette, PauseBannerLines());
     turns(3, banner, "paused");
     presenter.ShowPaused(false);
     turns(2, newest, "going on");

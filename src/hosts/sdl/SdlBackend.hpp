@@ -27,6 +27,9 @@ struct WindowNotice {
   std::string yes;                         // the default button
   std::string no;                          // empty: a notice with the one button yes
   std::function<void(bool yes)> answered;  // run on the window thread once the box is closed; may be empty
+  // Not a box but a banner over the picture, of text, until a banner of no text takes it away;
+  // it takes nothing from the game.
+  bool banner = false;
 };
 // Hands a notice to the window thread, from any thread, without waiting for it. Notices still
 // waiting when the game ends are not shown.

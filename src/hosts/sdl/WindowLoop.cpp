@@ -122,9 +122,14 @@ void WindowLoop::Carry(const WindowRequest& r) {
   }
 }
 
-// The box takes the focus for as long as it is up: that is no loss of the window's. The game goes
-// on meanwhile, unseen, and takes no input; the keys held when the box came are let go.
+// A banner goes over the picture. A box takes the focus for as long as it is up: that is no loss
+// of the window's. The game goes on meanwhile, unseen, and takes no input; the keys held when the
+// box came are let go.
 void WindowLoop::Show(const WindowNotice& notice) {
+  if (notice.banner) {
+    presenter_.ShowBanner(notice.text.empty() ? std::vector<std::string>{} : std::vector<std::string>{notice.text});
+    return;
+  }
   SDL_MessageBoxButtonData buttons[2] = {};
   buttons[0].flags = SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT;
   buttons[0].buttonid = 1;

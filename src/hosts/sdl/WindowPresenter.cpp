@@ -10,18 +10,23 @@
 
 namespace qr {
 
-void DrawPauseBanner(std::vector<std::uint8_t>& indices, std::array<std::uint32_t, 256>& palette) {
+const std::vector<std::string>& PauseBannerLines() {
+  static const std::vector<std::string> lines{"PAUSED", "Click or press a key to go on"};
+  return lines;
+}
+
+void DrawBanner(std::vector<std::uint8_t>& indices, std::array<std::uint32_t, 256>& palette,
+                const std::vector<std::string>& lines) {
   constexpr int kW = Surface::kWidth;
   constexpr int kH = Surface::kHeight;
-  if (indices.size() != static_cast<std::size_t>(kW * kH)) return;
+  if (indices.size() != static_cast<std::size_t>(kW * kH) || lines.empty()) return;
   static const Font font(10, 96);  // the game's own, on the window thread
-  static constexpr const char* kLines[] = {"PAUSED", "Click or press a key to go on"};
   constexpr int kPad = 6;
   const int lineH = font.Height();
   int textW = 0;
-  for (const char* line : kLines) textW = std::max(textW, font.TextWidth(line));
+  for (const std::string& line : lines) textW = std::max(textW, font.TextWidth(line));
   const int boxW = std::min(kW, textW + 2 * kPad);
-  const int boxH = 2 * lineH + 2 * kPad;
+  const int boxH = static_cast<int>(lines.size()) * lineH + 2 * kPad;
   const int x0 = (kW - boxW) / 2;
   const int y0 = (kH - boxH) / 2;
 
@@ -49,7 +54,7 @@ void DrawPauseBanner(std::vector<std::uint8_t>& indices, std::array<std::uint32_
     }
   }
   int y = y0 + kPad;
-  for (const char* line : kLines) {
+  for (const std::string& line : lines) {
     const TextMask& mask = font.Render(line, false);
     const int x = (kW - mask.width) / 2;
     for (const MaskRun& run : mask.runs) {
@@ -68,15 +73,16 @@ bool WindowPresenter::Present(ThreadBridge& bridge, char preview, std::int64_t n
   bool fresh = false;
   if (!bridge.TakeFrame(nowMs >= nextPresentMs_, raw_, fresh, answered_)) return false;
   nextPresentMs_ = nowMs + period;
-  // The picture shown is the game's, with the character the pad would type and the pause's
-  // banner over it.
-  if (fresh || preview != previewShown_ || paused_ != pausedShown_) {
+  // The picture shown is the game's, with the character the pad would type and the banner over
+  // it (the pause's before any other).
+  const std::vector<std::string>& banner = paused_ ? PauseBannerLines() : banner_;
+  if (fresh || preview != previewShown_ || banner != bannerShown_) {
     incoming_ = raw_;
     incomingNew_ = true;
     previewShown_ = preview;
-    pausedShown_ = paused_;
+    bannerShown_ = banner;
     if (preview != 0) DrawPadPreview(incoming_.indices, incoming_.palette, preview);
-    if (paused_) DrawPauseBanner(incoming_.indices, incoming_.palette);
+    DrawBanner(incoming_.indices, incoming_.palette, banner);
   }
   // Without a new picture, incoming_ holds the one shown before it: while the game sends no
   // frames (paused, or waiting for the window) that must not come back.

@@ -2,6 +2,7 @@
 #include <SDL.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "hosts/sdl/Screenshot.hpp"
@@ -35,6 +36,8 @@ class WindowPresenter {
   }
   // The game is paused: a banner says so over the picture (never on the game's surface).
   void ShowPaused(bool paused) { paused_ = paused; }
+  // A banner of these lines over the picture while the game is not paused; none when empty.
+  void ShowBanner(std::vector<std::string> lines) { banner_ = std::move(lines); }
   // When the next turn to show a frame comes, on the steady clock in milliseconds.
   std::int64_t NextMs() const { return nextPresentMs_; }
 
@@ -63,7 +66,8 @@ class WindowPresenter {
   Frame shown_;
   char previewShown_ = 0;
   bool paused_ = false;
-  bool pausedShown_ = false;
+  std::vector<std::string> banner_;
+  std::vector<std::string> bannerShown_;
   std::vector<InputQueue::Stamp> answered_;  // the input the frame being shown answers
   std::vector<std::int64_t> latencies_;
   SDL_Surface* canvas_ = nullptr;  // the scaled picture, the size of the window
@@ -74,8 +78,11 @@ class WindowPresenter {
   std::int64_t presents_ = 0;
 };
 
-// Draws the banner of a paused game over a frame (its palette indices and palette): a box in the
-// middle of the playfield that says so and how to go on, in palette entries the frame does not use.
-void DrawPauseBanner(std::vector<std::uint8_t>& indices, std::array<std::uint32_t, 256>& palette);
+// Draws a banner over a frame (its palette indices and palette): a box in the middle of the
+// playfield with the lines, in palette entries the frame does not use. The pause's says so and
+// how to go on.
+void DrawBanner(std::vector<std::uint8_t>& indices, std::array<std::uint32_t, 256>& palette,
+                const std::vector<std::string>& lines);
+const std::vector<std::string>& PauseBannerLines();
 
 }  // namespace qr

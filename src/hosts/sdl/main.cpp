@@ -123,8 +123,11 @@ int main(int argc, char** argv) {
     std::optional<qr::RankedOffer> offer;
     if (friendGame.link != nullptr) {
       lockstep.emplace(inner, *friendGame.link, friendGame.side);
-      lockstep->OnWaiting([&inner](bool on) {
-        inner.SetCaption(on ? "Quillmarsh Rall - waiting for the other player" : "Quillmarsh Rall");
+      lockstep->OnWaiting([&show](bool on) {
+        qr::WindowNotice banner;
+        banner.banner = true;
+        banner.text = on ? "Waiting for the other player" : "";
+        show(banner);
       });
       plain.emplace(*lockstep, sink);
     } else if (ticket) {
