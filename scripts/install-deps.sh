@@ -5,7 +5,7 @@ set -eu
 
 packages="build-essential cmake ninja-build pkg-config git
 libsdl2-dev libsdl2-ttf-dev libfreetype-dev libharfbuzz-dev libpng-dev nlohmann-json3-dev libcurl4-openssl-dev
-libboost-dev libsqlite3-dev libpqxx-dev postgresql
+libboost-dev libssl-dev openssl libsqlite3-dev libpqxx-dev postgresql
 libgtest-dev libgmock-dev libbenchmark-dev
 clang clang-format libclang-rt-14-dev
 xvfb xauth xdotool openbox zip"

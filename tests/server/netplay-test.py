@@ -1,16 +1,20 @@
 #!/usr/bin/env python3
 """A game with a friend between two headless twins through the server's relay on 127.0.0.1: the
 same game on both sides from coins to the entry, the same recording, which plays that game again;
-the same over a slow network; a side that vanishes, and a third player at a full room.
+the same over a slow network; a side that vanishes, and a third player at a full room; the
+server behind a TLS proxy (https://), whose certificate the game checks.
 
     netplay-test.py SERVER_EXE GAME_EXE
 """
+import asyncio
 import json
 import os
 import re
+import ssl
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 import serverkit
@@ -62,6 +66,54 @@ def read(path):
 
 def body(recording):
     return recording[recording.index("# seed "):]
+
+
+class TlsProxy:
+    """https://127.0.0.1:PORT/ in front of the server, with a certificate of its own for 127.0.0.1
+    (cert: the file that a client must trust)."""
+
+    def __init__(self, top, target_port):
+        self.cert = os.path.join(top, "proxy.pem")
+        key = os.path.join(top, "proxy.key")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj",
+                        "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", key, "-out", self.cert],
+                       check=True, capture_output=True, timeout=60)
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(self.cert, key)
+        self.loop = asyncio.new_event_loop()
+        started = threading.Event()
+
+        async def pipe(reader, writer):
+            try:
+                while data := await reader.read(65536):
+                    writer.write(data)
+                    await writer.drain()
+            except (ConnectionError, ssl.SSLError):
+                pass
+            finally:
+                writer.close()
+
+        async def serve(reader, writer):
+            try:
+                up_reader, up_writer = await asyncio.open_connection("127.0.0.1", target_port)
+            except OSError:
+                writer.close()
+                return
+            await asyncio.gather(pipe(reader, up_writer), pipe(up_reader, writer))
+
+        async def main():
+            self.server = await asyncio.start_server(serve, "127.0.0.1", 0, ssl=context)
+            self.base = "https://127.0.0.1:%d/" % self.server.sockets[0].getsockname()[1]
+            started.set()
+            await self.server.serve_forever()
+
+        self.thread = threading.Thread(target=lambda: self.loop.run_until_complete(main()), daemon=True)
+        self.thread.start()
+        if not started.wait(20):
+            raise RuntimeError("the TLS proxy did not start")
+
+    def stop(self):
+        self.loop.call_soon_threadsafe(self.server.close)
 
 
 with tempfile.TemporaryDirectory() as top:
@@ -118,6 +170,31 @@ with tempfile.TemporaryDirectory() as top:
         check(m is not None and int(m.group(1)) >= 3, "the delay covers a 50 ms round trip: " + guest.stderr[-200:])
     finally:
         slow.stop()
+
+    # The server behind a TLS proxy: played over https:// when its certificate is trusted, and
+    # refused with the reason when it is not.
+    plain = serverkit.Server(server_exe, ["--data-dir", os.path.join(top, "data"), "--relay-rate", "100000"])
+    proxy = TlsProxy(top, plain.port)
+    try:
+        os.environ["SSL_CERT_FILE"] = proxy.cert
+        host, code = host_game(top, proxy, "tls-host", host_script, 3000)
+        guest = join(top, proxy, code, "tls-guest", guest_script, 3000)
+        host.wait(timeout=60)
+        check(guest.returncode == 0 and host.returncode == 0 and
+              read(os.path.join(top, "tls-host.json")) == read(os.path.join(top, "tls-guest.json")),
+              "a game over TLS: " + guest.stderr[-300:])
+        misnamed = type("Named", (), {"base": proxy.base.replace("127.0.0.1", "localhost")})
+        wrong = join(top, misnamed, "ABCDEF", "tls-misnamed", guest_script, 1000, timeout=30)
+        check(wrong.returncode == 1 and "certificate verify failed" in wrong.stderr,
+              "a certificate for another name is refused: " + wrong.stderr[-300:])
+        del os.environ["SSL_CERT_FILE"]
+        untrusted = join(top, proxy, "ABCDEF", "tls-untrusted", guest_script, 1000, timeout=30)
+        check(untrusted.returncode == 1 and "certificate verify failed" in untrusted.stderr,
+              "a certificate nobody trusts is refused: " + untrusted.stderr[-300:])
+    finally:
+        os.environ.pop("SSL_CERT_FILE", None)
+        proxy.stop()
+        plain.stop()
 
 if failures:
     sys.exit("%d failure(s)" % len(failures))

@@ -1,6 +1,8 @@
 #pragma once
-// The link of network play to the rankings server's relay, over a WebSocket (Boost.Beast): the
-// host opens a room, the guest joins it by its code; then each side's messages reach the other.
+// The link of network play to the rankings server's relay, over a WebSocket: the host opens a room,
+// the guest joins it by its code; then each side's messages reach the other. On Linux it is
+// Boost.Beast's, the server's own library, with OpenSSL for TLS (WebSocketLink.cpp); on Windows
+// WinHTTP's, part of the system, with its TLS, certificates and proxies (WinHttpLink.cpp).
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -12,7 +14,8 @@ namespace qr {
 
 class WebSocketLink final : public LockstepLink {
  public:
-  // Connects to the relay of the server at url ("http://HOST:PORT", "ws://HOST:PORT/"): code empty
+  // Connects to the relay of the server at url ("http://HOST:PORT/", "https://HOST/", see
+  // ServerUrl), over TLS for https:// and wss:// with the server's certificate checked: code empty
   // opens a room, whose code the relay sends first; otherwise joins the room of code. Nothing,
   // with the reason, when the server cannot be reached within timeout.
   static std::unique_ptr<WebSocketLink> Connect(const std::string& url, const std::string& code,
