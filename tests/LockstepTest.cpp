@@ -87,7 +87,7 @@ std::string Body(const std::string& recording) { return recording.substr(recordi
 
 struct Session {
   explicit Session(std::vector<ScriptEvent> hostScript, std::vector<ScriptEvent> guestScript, std::int64_t runMs,
-                   LockstepLimits limits = {}) {
+                   LockstepLimits limits = {}, std::int64_t guestRunMs = 0) {
     auto pipe = std::make_shared<Pipe>();
     hostLink = std::make_unique<MemoryLink>(pipe, true);
     guestLink = std::make_unique<MemoryLink>(pipe, false);
@@ -98,6 +98,7 @@ struct Session {
     HeadlessOptions g = h;
     g.seed = 99;  // the guest's own seed counts for nothing
     g.script = std::move(guestScript);
+    if (guestRunMs > 0) g.runMs = guestRunMs;
     std::string error;
     std::optional<LockstepStart> guestStart;
     std::thread handshake([&] { guestStart = GuestHandshake(*guestLink, limits, error); });
@@ -181,6 +182,18 @@ TEST(Lockstep, ADesyncOrAVanishedSideEndsTheSessionOnBoth) {
     EXPECT_EQ(s.host->lockstep.why(), "the connection to the other player is lost");
     EXPECT_TRUE(s.host->exited);
     EXPECT_LT(s.host->machine.NowMs(), 60000);
+  }
+  {
+    // A side whose run ends says goodbye, but all it did up to its last pass still plays on the
+    // other side, which ends where that input ends: never short of the pass the first ended at.
+    Session s({}, {}, 5000, limits, 60000);
+    ASSERT_TRUE(s.host && s.guest);
+    std::thread guest([&] { s.guest->Play(); });
+    s.host->Play();
+    s.hostLink->Send(R"({"bye":"the other player left"})");  // as the host's lockstep does as it goes
+    guest.join();
+    EXPECT_EQ(s.guest->lockstep.why(), "the other player left");
+    EXPECT_GE(s.guest->machine.NowMs(), s.host->machine.NowMs());
   }
 }
 

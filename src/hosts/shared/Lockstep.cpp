@@ -260,14 +260,17 @@ void Lockstep::WaitFor(std::int64_t pass) {
   if (needed <= 0) return;
   // What has come is taken first: how far ahead of need it came is what keeps the two sides in
   // balance (see Compare).
-  for (bool closed = false; received_ < needed + limits_.maxDelay && why_.empty();) {
+  for (bool closed = false; received_ < needed + limits_.maxDelay && why_.empty() && gone_.empty();) {
     const std::optional<std::string> message = link_.Receive(std::chrono::milliseconds(0), closed);
+    if (closed) gone_ = "the connection to the other player is lost";
     if (!message) break;
     Receive(*message);
   }
   aheadSum_ += std::clamp<std::int64_t>(received_ - needed, 0, limits_.maxDelay);
   ++aheadCount_;
   if (received_ >= needed || !why_.empty()) return;
+  // The other side's input has ended: what it sent has all been played, and the session with it.
+  if (!gone_.empty()) return End(gone_, false);
   const auto began = Clock::now();
   auto heard = began;
   bool said = false;
@@ -294,6 +297,7 @@ void Lockstep::WaitFor(std::int64_t pass) {
     if (message) {
       heard = Clock::now();
       Receive(*message);
+      if (!gone_.empty() && received_ < needed) End(gone_, false);
     }
   }
   // This side ran ahead of the other: its later passes are due the later for it, rather than the
@@ -313,11 +317,13 @@ void Lockstep::WaitFor(std::int64_t pass) {
 void Lockstep::Receive(const std::string& text) {
   const json message = json::parse(text, nullptr, false);
   if (!message.is_object()) return End("the other side sent a message that is not of this game", true);
+  if (!gone_.empty()) return;  // nothing counts after a goodbye
   if (message.contains("bye")) {
+    // The other side's passes up to its last still count, on this side too: the session ends
+    // when this side needs a pass of input that will not come.
     const json& why = message["bye"];
-    return End(
-        why.is_string() && why.get<std::string>().size() <= 200 ? why.get<std::string>() : "the other player left",
-        false);
+    gone_ = why.is_string() && why.get<std::string>().size() <= 200 ? why.get<std::string>() : "the other player left";
+    return;
   }
   const json& k = message.value("k", json());
   const json& e = message.value("e", json());

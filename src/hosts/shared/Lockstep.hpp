@@ -130,6 +130,7 @@ class Lockstep final : public HostWrapper {
   std::optional<std::int64_t> due_;  // the pass whose input TakeInput hands over next
   std::string why_;
   bool closeDelivered_ = false;
+  std::string gone_;  // why the other side's input ended (it said goodbye, its link is gone)
   int stalls_ = 0;
   std::chrono::milliseconds stalled_{0};
 };
