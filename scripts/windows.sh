@@ -9,6 +9,8 @@
 #  4. runs the whole test suite there (ctest: the unit tests and the one-hour soak) under Wine;
 #  5. plays docs/rally-script.txt headless with seeds 1 and 7 in the Linux build ($BUILD, built
 #     here if needed) and in the Windows build: the state and the picture must be the same bytes;
+#     then a game with a friend through the Linux rankings server on 127.0.0.1, hosted by the
+#     Linux program and joined by the Windows one: both must end in the same state;
 #  6. writes quillmarsh-rall-VERSION-win64.zip and quillmarsh-rall-VERSION-setup.exe into
 #     $BUILD_WIN64/dist;
 #  7. checks the installer under Wine on a virtual X server (scripts/windows-install-check.sh).
@@ -117,7 +119,7 @@ if [ ! -f "$native/CMakeCache.txt" ]; then
   cmake -S . -B "$native" $generator -DCMAKE_BUILD_TYPE=Release $launcher >/dev/null ||
     fail "cmake could not configure $native"
 fi
-cmake --build "$native" -j "$jobs" --target quillmarsh-rall || fail "the Linux build failed"
+cmake --build "$native" -j "$jobs" --target quillmarsh-rall quillmarsh-rall-server || fail "the Linux build failed"
 
 step "same bytes as linux"
 cmp_dir="$win/compare"
@@ -138,6 +140,51 @@ for seed in 1 7; do
   done
   say "seed $seed: the state ($(wc -c <"$cmp_dir/linux-$seed.json") bytes) and the picture ($(wc -c <"$cmp_dir/linux-$seed.png") bytes) are the same bytes"
 done
+
+step "friend game with linux"
+# Five seconds of a two-player game over WinHTTP: coins and the start from the Linux host, both
+# paddles moved, and the host's window losing the focus, which ends the game on both sides at
+# the same pass (an end of --run-ms would come at a pass of its own on each side). The server,
+# the host and the guest are stopped within a minute whatever happens.
+net_dir="$win/netplay"
+rm -rf "$net_dir"
+mkdir -p "$net_dir"
+printf '%s\n' "500 tap Q" "800 tap Q" "1200 tap 2" "1500 down A" "4000 up A" "5000 focus-lost" >"$net_dir/host.txt"
+printf '%s\n' "1800 down A" "3000 up A" "3200 down Z" "4500 up Z" >"$net_dir/guest.txt"
+net_host=""
+net_stop() { kill $net_host "$net_server" 2>/dev/null || true; }
+net_fail() {
+  net_stop
+  tail -n 5 "$net_dir"/*.log >&2
+  fail "$1"
+}
+# await PATTERN FILE: the first match of the sed pattern in the file, within ten seconds.
+await() {
+  for _ in $(seq 100); do
+    found=$(sed -n "$1" "$2" | head -n 1)
+    [ -z "$found" ] || { echo "$found"; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
+timeout 60 "$repo/$native/src/server/quillmarsh-rall-server" --listen 127.0.0.1:0 --data-dir "$net_dir/server" \
+  --relay-rate 100000 2>"$net_dir/server.log" &
+net_server=$!
+net_port=$(await 's/.*listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$net_dir/server.log") ||
+  net_fail "the Linux server did not start"
+url="http://127.0.0.1:$net_port/"
+set -- --headless --script host.txt --run-ms 20000 --state linux.json --data-dir host
+(cd "$net_dir" && exec timeout 60 "$repo/$native/quillmarsh-rall" "$@" --host-game "$url" 2>host.log) &
+net_host=$!
+code=$(await 's/.*room \([A-Z2-9]\{6\}\):.*/\1/p' "$net_dir/host.log") || net_fail "the Linux host opened no room"
+set -- --headless --script guest.txt --run-ms 20000 --state windows.json --data-dir guest
+(cd "$net_dir" && timeout 60 "$wine" "$repo/$win/quillmarsh-rall.exe" "$@" --join "$code" --server "$url" 2>guest.log) ||
+  net_fail "the Windows guest failed"
+wait "$net_host" || net_fail "the Linux host failed"
+net_host=""
+net_stop
+cmp "$net_dir/linux.json" "$net_dir/windows.json" || fail "the friend game ended in different states"
+say "friend game: both sides end in the same state ($(wc -c <"$net_dir/linux.json") bytes); $(sed -n 's/.*the game with a friend: //p' "$net_dir/guest.log" | tr -d '\r')"
 
 # --- 6. The zip and the installer -----------------------------------------------------------------
 step "packages"
