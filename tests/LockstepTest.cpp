@@ -9,6 +9,7 @@
 #include "Probe.hpp"
 #include "hosts/shared/Lockstep.hpp"
 #include "hosts/shared/Recorder.hpp"
+#include "hosts/shared/Spectator.hpp"
 #include "hosts/shared/StateJson.hpp"
 #include "machine/VirtualKeys.hpp"
 
@@ -22,6 +23,29 @@ struct Pipe {
   std::condition_variable changed;
   std::deque<std::string> toHost, toGuest;
   bool hostGone = false, guestGone = false;
+  // What a relay hands spectators: each player's start, passes and byes, as it sends them.
+  std::vector<std::string> watched;
+  bool watchEnded = false;
+};
+
+// A spectator's link to the pipe: its whole log from the start, then the rest as it comes.
+class WatchLink final : public LockstepLink {
+ public:
+  explicit WatchLink(std::shared_ptr<Pipe> pipe) : pipe_(std::move(pipe)) {}
+  void Send(const std::string& /*message*/) override {}
+  std::optional<std::string> Receive(std::chrono::milliseconds timeout, bool& closed) override {
+    std::unique_lock lock(pipe_->mutex);
+    pipe_->changed.wait_for(lock, timeout, [&] { return read_ < pipe_->watched.size() || pipe_->watchEnded; });
+    if (read_ == pipe_->watched.size()) {
+      closed = pipe_->watchEnded;
+      return std::nullopt;
+    }
+    return pipe_->watched[read_++];
+  }
+
+ private:
+  std::shared_ptr<Pipe> pipe_;
+  std::size_t read_ = 0;
 };
 
 class MemoryLink final : public LockstepLink {
@@ -37,6 +61,8 @@ class MemoryLink final : public LockstepLink {
     std::lock_guard lock(pipe_->mutex);
     if (host_ ? pipe_->hostGone : pipe_->guestGone) return;  // a broken end delivers nothing
     (host_ ? pipe_->toGuest : pipe_->toHost).push_back(message);
+    if (message.rfind("{\"ping\"", 0) != 0 && message.rfind("{\"pong\"", 0) != 0)
+      pipe_->watched.push_back(std::string(host_ ? "[{\"h\":" : "[{\"g\":") + message + "}]");
     pipe_->changed.notify_all();
   }
   std::optional<std::string> Receive(std::chrono::milliseconds timeout, bool& closed) override {
@@ -88,7 +114,7 @@ std::string Body(const std::string& recording) { return recording.substr(recordi
 struct Session {
   explicit Session(std::vector<ScriptEvent> hostScript, std::vector<ScriptEvent> guestScript, std::int64_t runMs,
                    LockstepLimits limits = {}, std::int64_t guestRunMs = 0) {
-    auto pipe = std::make_shared<Pipe>();
+    pipe = std::make_shared<Pipe>();
     hostLink = std::make_unique<MemoryLink>(pipe, true);
     guestLink = std::make_unique<MemoryLink>(pipe, false);
     HeadlessOptions h;
@@ -116,8 +142,49 @@ struct Session {
     host->Play();
     other.join();
   }
+  std::shared_ptr<Pipe> pipe;
   std::unique_ptr<MemoryLink> hostLink, guestLink;
   std::unique_ptr<Player> host, guest;
+};
+
+// A spectator of a session, headless, with its recorder outside as a window has it.
+struct Watcher {
+  Watcher(const std::shared_ptr<Pipe>& pipe, std::int64_t runMs, bool paced) : link(pipe), host(Options(runMs)) {
+    SpectatorLimits limits;
+    limits.paced = paced;
+    spectator.emplace(inner, link, limits);
+    recorder.emplace(*spectator, nullptr);
+    machine.emplace(*recorder);
+    game.emplace(*machine);
+    spectator->StateHash([this] { return HashText(StateJson(*game, machine->NowMs(), false, {})); });
+  }
+  static HeadlessOptions Options(std::int64_t runMs) {
+    HeadlessOptions o;
+    o.seed = 12345;  // the spectator's own seed counts for nothing
+    o.runMs = runMs;
+    o.script = {At(1500, ScriptEvent::Action::Tap, vk::kQ), At(4000, ScriptEvent::Action::Down, vk::kZ)};
+    return o;
+  }
+  std::string Watch() {
+    const bool exited = PlayHeadless(*game);
+    return StateJson(*game, machine->NowMs(), exited, {});
+  }
+  // Counts what the spectator hands its host.
+  struct Counting final : HostWrapper {
+    using HostWrapper::HostWrapper;
+    void Pace(std::int64_t gameMs) override {
+      ++paces;
+      HostWrapper::Pace(gameMs);
+    }
+    int paces = 0;
+  };
+  WatchLink link;
+  HeadlessHost host;
+  Counting inner{host};
+  std::optional<Spectator> spectator;
+  std::optional<Recorder> recorder;
+  std::optional<Machine> machine;
+  std::optional<frmRallex> game;
 };
 
 using A = ScriptEvent::Action;
@@ -154,6 +221,73 @@ TEST(Lockstep, TwoSidesPlayOneGameAndRecordItAlike) {
   again.script = std::move(script->events);
   StartedGame replay(again);
   EXPECT_EQ(StateJson(replay.game, replay.platform.NowMs(), replay.exited, {}), state);
+}
+
+// A spectator plays the players' game from what they sent, whatever its own keys and seed: one
+// that watches from the start, and one that comes once the game is over and catches up on it, end
+// where the players ended. One whose host paces the game catches up without the host's sleeps,
+// handing it a pass now and then, and plays the same game; the end of the input ends it.
+TEST(Lockstep, SpectatorsPlayThePlayersGameLiveOrLate) {
+  constexpr std::int64_t kRunMs = 30000;
+  Session s({At(1000, A::Tap, vk::kQ), At(1300, A::Tap, vk::kQ), At(2000, A::Tap, vk::k2), At(2500, A::Down, vk::kA)},
+            {At(3000, A::Down, vk::kA), At(6000, A::Up, vk::kA), At(6500, A::Down, vk::kZ)}, kRunMs);
+  ASSERT_TRUE(s.host && s.guest);
+  Watcher live(s.pipe, kRunMs, false);
+  ASSERT_TRUE(live.spectator->started()) << live.spectator->why();
+  std::string watched;
+  std::thread watching([&] { watched = live.Watch(); });
+  s.Play();
+  watching.join();
+  const std::string state = s.host->State();
+  EXPECT_EQ(watched, state);
+  EXPECT_EQ(live.spectator->why(), "") << "the hashes of the games differ";
+  EXPECT_EQ(s.host->game.numPlayers, 2);
+
+  Watcher late(s.pipe, kRunMs, false);
+  EXPECT_EQ(late.Watch(), state);
+  // A game that goes another way is caught by the players' hashes.
+  Watcher astray(s.pipe, kRunMs, false);
+  astray.spectator->StateHash([&] {
+    const std::int64_t now = astray.machine->NowMs();
+    return now >= 5000 ? std::string("planted") : HashText(StateJson(*astray.game, now, false, {}));
+  });
+  astray.Watch();
+  EXPECT_NE(astray.spectator->why().find("differs from the players'"), std::string::npos) << astray.spectator->why();
+  EXPECT_LE(astray.machine->NowMs(), 5000 + 1000 + 100) << "caught late";
+
+  {
+    std::lock_guard lock(s.pipe->mutex);
+    s.pipe->watchEnded = true;  // the room closes
+  }
+  Watcher paced(s.pipe, 10 * kRunMs, true);
+  Watcher unpaced(s.pipe, 10 * kRunMs, false);
+  const std::string end = paced.Watch();
+  EXPECT_EQ(end, unpaced.Watch());
+  EXPECT_EQ(paced.spectator->why(), "the connection to the server is lost");
+  EXPECT_NE(end.find("\"exited\": true"), std::string::npos) << "the game was not closed";
+  EXPECT_GE(paced.spectator->passes(), kRunMs / 10);
+  EXPECT_LT(paced.inner.paces, paced.spectator->passes() / 10) << "catching up, the host slept";
+  EXPECT_GT(paced.inner.paces, 0) << "catching up, the host was never handed a pass";
+}
+
+// A start of another shape (a seed that is a number, a delay that is a string, a table that is not
+// hexadecimal) is refused with the reason rather than thrown on.
+TEST(Lockstep, AStartOfAnotherShapeIsRefused) {
+  LockstepStart start;
+  EXPECT_TRUE(ParseStart(R"({"start":{"seed":"7","table":"missing","delay":2}})", 50, start));
+  EXPECT_EQ(start.seed, 7u);
+  for (const char* bad :
+       {R"({"start":{"seed":7,"table":"missing","delay":2}})",
+        R"({"start":{"seed":"7","table":"missing","delay":"2"}})", R"({"start":{"seed":"7","table":3,"delay":2}})",
+        R"({"start":{"seed":"7","table":"zz","delay":2}})", R"({"start":{"seed":"7","table":"missing","delay":51}})",
+        R"({"start":[1]})", "[]"})
+    EXPECT_FALSE(ParseStart(bad, 50, start)) << bad;
+  auto pipe = std::make_shared<Pipe>();
+  MemoryLink host(pipe, true), guest(pipe, false);
+  host.Send(R"({"start":{"seed":7,"table":"missing","delay":2}})");
+  std::string error;
+  EXPECT_FALSE(GuestHandshake(guest, LockstepLimits{}, error));
+  EXPECT_EQ(error, "the other side's start is not one of this game");
 }
 
 // A side whose game goes another way is caught at the next comparison of the states, within a

@@ -299,6 +299,10 @@ TEST(Options, WrongFlagsAreNamed) {
       {{"--server", "http://a"}, "--submit"},
       {{"--submit", "f.txt", "--server", "http://a", "--headless"}, "--submit"},
       {{"--submit", "f.txt", "--server", "file:///etc/passwd"}, "--server"},
+      {{"--spectate", "ABCDEF"}, "--server"},
+      {{"--spectate", "ABCDEF", "--join", "ABCDEF", "--server", "http://a"}, "--spectate"},
+      {{"--spectate", "ABCDEF", "--server", "http://a", "--seed", "3"}, "--seed"},  // the host's seed
+      {{"--spectate", "ABCDEF", "--server", "http://a", "--replay", "r.txt"}, "--replay"},
   };
   for (const Case& c : cases) {
     std::string error;
@@ -310,8 +314,9 @@ TEST(Options, WrongFlagsAreNamed) {
 
 TEST(Options, UsageCoversBothModes) {
   const std::string usage = UsageText();
-  for (const char* flag : {"--headless", "--seed", "--script", "--run-ms", "--screenshot", "--state", "--data-dir",
-                           "--help", "--scale", "--pause-when-unfocused", "--online", "--submit", "--server"})
+  for (const char* flag :
+       {"--headless", "--seed", "--script", "--run-ms", "--screenshot", "--state", "--data-dir", "--help", "--scale",
+        "--pause-when-unfocused", "--online", "--submit", "--server", "--spectate"})
     EXPECT_NE(usage.find(flag), std::string::npos) << flag;
 
   // Losing the focus ends the game unless asked otherwise, in a game and in a replay alike.

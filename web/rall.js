@@ -884,22 +884,31 @@ var QR = (function () {
   // relay (see Lockstep in src/hosts/shared). The host opens a room and hands its link on; the
   // friend opens the link (?join=CODE). Once both are in, both pages end the run that goes on and
   // play the same game from the host's seed and table: the host's paddle keys move player 1, the
-  // friend's player 2; coins, starts, Esc and initials count from either side.
+  // friend's player 2; coins, starts, Esc and initials count from either side. Anyone else with
+  // the room's code may watch its game (?spectate=CODE): the relay hands the page what both players
+  // sent, and the game played from it is theirs, a few passes behind.
   const friendButton = document.getElementById('friend');
   const friendLine = document.getElementById('friend-line');
   const waitingBox = document.getElementById('waiting');
   const net = { socket: null, inbox: [], closed: false, waiter: null, taken: '', playing: false };
   qr.net = net;
-  function friendSays(text, link) {
+  // The line, with links after it: friendSays(text, link, text, link, ...).
+  function friendSays(text, ...rest) {
     friendLine.textContent = text;
-    if (link) {
+    for (let i = 0; i < rest.length; i += 2) {
       const a = document.createElement('a');
-      a.href = link;
-      a.textContent = link;
+      a.href = rest[i];
+      a.textContent = rest[i];
       friendLine.append(' ', a);
+      if (rest[i + 1]) friendLine.append(' ' + rest[i + 1]);
     }
     friendLine.hidden = text === '';
     fit();
+  }
+  function pageLink(search) {
+    const link = new URL(location.href);
+    link.search = search;
+    return link.href;
   }
   function roomUrl(what) {
     const url = new URL('api/rooms/' + what, location.href);
@@ -910,7 +919,7 @@ var QR = (function () {
   qr.playFriend = function (code) {
     if (net.socket) net.socket.close();
     const socket = new WebSocket(roomUrl(code || 'new'));
-    Object.assign(net, { socket: socket, inbox: [], closed: false, playing: false });
+    Object.assign(net, { socket: socket, inbox: [], closed: false, playing: false, watching: false });
     friendSays(code ? 'Joining room ' + code + '\u2026' : 'Opening a room\u2026');
     socket.onmessage = function (e) {
       if (net.socket !== socket || typeof e.data !== 'string') return;
@@ -918,9 +927,8 @@ var QR = (function () {
         let m = null;
         try { m = JSON.parse(e.data); } catch (err) { /* said below */ }
         if (m && typeof m.room === 'string' && /^[A-Z2-9]{6}$/.test(m.room)) {
-          const link = new URL(location.href);
-          link.search = '?join=' + m.room;
-          friendSays('Room ' + m.room + ': your friend opens', link.href);
+          friendSays('Room ' + m.room + ': your friend opens', pageLink('?join=' + m.room),
+                     '\u00b7 anyone may watch at', pageLink('?spectate=' + m.room));
         } else if (m && m.paired === true) {
           net.playing = true;
           keptPanel.hidden = rankingsPanel.hidden = true;
@@ -946,6 +954,27 @@ var QR = (function () {
       if (!net.playing) friendSays('No game with a friend: the server does not answer.');
     };
   };
+  // Watching the game of a room: everything the relay says goes to the game, whose Spectator
+  // waits for the players' start (or takes the relay's refusal).
+  qr.spectate = function (code) {
+    if (net.socket) net.socket.close();
+    const socket = new WebSocket(roomUrl(code + '/watch'));
+    Object.assign(net, { socket: socket, inbox: [], closed: false, playing: true, watching: true, code: code });
+    keptPanel.hidden = rankingsPanel.hidden = true;
+    overlay.style.display = 'none';
+    qr.replayWanted = 'spectate';
+    friendSays('Watching room ' + code + ' once its players start\u2026');
+    socket.onmessage = function (e) {
+      if (net.socket !== socket || typeof e.data !== 'string') return;
+      net.inbox.push(e.data);
+      if (net.waiter) net.waiter();
+    };
+    socket.onclose = function () {
+      if (net.socket !== socket) return;
+      net.closed = true;
+      if (net.waiter) net.waiter();
+    };
+  };
   net.send = function (text) {
     if (net.socket && net.socket.readyState === WebSocket.OPEN) net.socket.send(text);
   };
@@ -967,7 +996,8 @@ var QR = (function () {
   net.started = function (delay) {
     qr.friendDelay = delay;
     net.startedAt = performance.now();
-    friendSays('Playing with a friend \u00b7 input delay ' + delay + (delay === 1 ? ' pass' : ' passes'));
+    friendSays(net.watching ? 'Watching room ' + net.code + ' (Esc leaves)'
+                            : 'Playing with a friend \u00b7 input delay ' + delay + (delay === 1 ? ' pass' : ' passes'));
   };
   net.waiting = function (on) { waitingBox.hidden = !on; };
   net.ended = function (why, stats) {
@@ -978,7 +1008,7 @@ var QR = (function () {
     if (net.socket) net.socket.close();
     net.socket = null;
     qr.friendEnded = why;
-    friendSays('The game with your friend ended: ' + why + '.');
+    friendSays((net.watching ? 'The watching ended: ' : 'The game with your friend ended: ') + why + '.');
   };
   friendButton.addEventListener('mousedown', function (e) { e.preventDefault(); });
   friendButton.addEventListener('click', function () { qr.playFriend(); canvas.focus(); });
@@ -1084,6 +1114,9 @@ var QR = (function () {
     // ?join=CODE, the link of a friend's room: joined once the game has loaded.
     const join = /^[A-Z2-9]{6}$/.exec(params.get('join') || '');
     if (join) Module.onRuntimeInitialized = function () { showKept(); qr.playFriend(join[0]); };
+    // ?spectate=CODE, the link to watch a friend game: watched once the game has loaded.
+    const spectate = /^[A-Z2-9]{6}$/.exec(params.get('spectate') || '');
+    if (spectate && !join) Module.onRuntimeInitialized = function () { showKept(); qr.spectate(spectate[0]); };
     first.then(function () { document.body.appendChild(script); });
   }
   canvas.focus();

@@ -33,29 +33,35 @@ using tcp = net::ip::tcp;
 
 void Log(const std::string& line) { std::fprintf(stderr, "quillmarsh-rall-server: %s\n", line.c_str()); }
 
-// A member of a room of network play, over a WebSocket: its messages go to the relay, the
-// relay's go out in order. A member that cannot keep up with what it is sent is dropped.
+// A member of a room of network play, or a spectator of one, over a WebSocket: its messages go
+// to the relay, the relay's go out in order. Whoever cannot keep up with what it is sent is
+// dropped (a spectator's arrays waiting to go out are joined into fewer, larger ones first).
 class RelaySession final : public RelayPeer, public std::enable_shared_from_this<RelaySession> {
  public:
+  enum class Role { Open, Join, Watch };
   RelaySession(tcp::socket socket, Relay& relay, const RelayLimits& limits)
       : ws_(std::move(socket)),
         relay_(relay),
         maxMessage_(limits.maxMessage),
+        maxQueuedBytes_(limits.maxLog + (1u << 20)),
         delay_(limits.delay),
         jitter_(limits.jitter),
         held_(ws_.get_executor()),
         random_(std::random_device{}()) {}
 
-  // Answers the upgrade, then opens a room (code empty) or joins the room of code.
-  void Run(http::request<http::string_body> request, std::string code) {
+  // Answers the upgrade, then opens a room, joins the room of code or watches it.
+  void Run(http::request<http::string_body> request, Role role, std::string code) {
     ws_.set_option(websocket::stream_base::timeout::suggested(beast::role_type::server));
     ws_.read_message_max(maxMessage_ + 1);  // a larger one is the relay's to refuse, with the reason
-    ws_.async_accept(request, [self = shared_from_this(), code = std::move(code)](beast::error_code ec) {
+    watching_ = role == Role::Watch;
+    ws_.async_accept(request, [self = shared_from_this(), role, code = std::move(code)](beast::error_code ec) {
       if (ec) return;
-      if (code.empty()) {
+      if (role == Role::Open) {
         self->relay_.Open(self);
-      } else {
+      } else if (role == Role::Join) {
         self->relay_.Join(code, self);
+      } else {
+        self->relay_.Spectate(code, self);
       }
       self->Read();
     });
@@ -114,11 +120,23 @@ class RelaySession final : public RelayPeer, public std::enable_shared_from_this
   }
   void Queue(std::string message, bool last) {
     if (closing_) return;
-    if (queue_.size() >= kMaxQueued) {
-      message = nlohmann::json{{"bye", "the connection is too slow for the game"}}.dump();
+    // A spectator's array joins the last one waiting (not the one being written), within a batch.
+    if (watching_ && !last && queue_.size() >= 2 && message.size() > 2 && message.front() == '[' &&
+        queue_.back().size() > 2 && queue_.back().front() == '[' &&
+        queue_.back().size() + message.size() <= kSpectatorBatch) {
+      queuedBytes_ += message.size() - 1;
+      queue_.back().back() = ',';
+      queue_.back().append(message, 1);
+      return;
+    }
+    if (queue_.size() >= kMaxQueued || queuedBytes_ + message.size() > maxQueuedBytes_) {
+      message = nlohmann::json{{"bye", watching_ ? "the connection is too slow to watch the game"
+                                                 : "the connection is too slow for the game"}}
+                    .dump();
       last = true;
     }
     closing_ = last;
+    queuedBytes_ += message.size();
     queue_.push_back(std::move(message));
     if (queue_.size() == 1) Write();
   }
@@ -126,6 +144,7 @@ class RelaySession final : public RelayPeer, public std::enable_shared_from_this
     ws_.text(true);
     ws_.async_write(net::buffer(queue_.front()), [self = shared_from_this()](beast::error_code ec, std::size_t) {
       if (ec) return;
+      self->queuedBytes_ -= self->queue_.front().size();
       self->queue_.pop_front();
       if (!self->queue_.empty()) return self->Write();
       if (self->closing_) {
@@ -137,8 +156,11 @@ class RelaySession final : public RelayPeer, public std::enable_shared_from_this
   websocket::stream<beast::tcp_stream> ws_;
   Relay& relay_;
   std::size_t maxMessage_;
+  std::size_t maxQueuedBytes_;  // a full log for a spectator, and then some
   beast::flat_buffer buffer_;
   std::deque<std::string> queue_;
+  std::size_t queuedBytes_ = 0;
+  bool watching_ = false;
   bool closing_ = false;
   std::chrono::milliseconds delay_;
   std::chrono::milliseconds jitter_;
@@ -231,24 +253,30 @@ class Session : public std::enable_shared_from_this<Session> {
     });
   }
 
-  // /api/rooms/new opens a room of network play, /api/rooms/CODE joins one: the connection
-  // becomes the room member's WebSocket.
+  // /api/rooms/new opens a room of network play, /api/rooms/CODE joins one and
+  // /api/rooms/CODE/watch watches its game: the connection becomes the room member's (or the
+  // spectator's) WebSocket.
   void Upgrade() {
     const std::string prefix = "/api/rooms/";
+    const std::string watch = "/watch";
     std::string code = target_.rfind(prefix, 0) == 0 ? target_.substr(prefix.size()) : std::string();
+    RelaySession::Role role = code == "new" ? RelaySession::Role::Open : RelaySession::Role::Join;
+    if (code.size() == 6 + watch.size() && code.compare(6, watch.size(), watch) == 0) {
+      code.resize(6);
+      role = RelaySession::Role::Watch;
+    }
     const bool valid =
-        code == "new" ||
+        role == RelaySession::Role::Open ||
         (code.size() == 6 && code.find_first_not_of("ABCDEFGHJKLMNPQRSTUVWXYZ23456789") == std::string::npos);
     if (!valid) {
       keepAlive_ = false;
       return Write(ErrorResponse(404, "no such room"));
     }
-    if (code == "new") code.clear();
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_);
     Log(method_ + " " + Printable(target_) + " 101 " + std::to_string(ms.count()) + "ms " + client_);
     stream_.expires_never();
     std::make_shared<RelaySession>(stream_.release_socket(), relay_, config_.relay)
-        ->Run(parser_->release(), std::move(code));
+        ->Run(parser_->release(), role, std::move(code));
   }
 
   void Write(Response response) {

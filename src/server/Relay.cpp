@@ -46,25 +46,84 @@ void Relay::Join(const std::string& code, const std::shared_ptr<RelayPeer>& gues
   guest->Deliver(paired);
 }
 
+void Relay::Spectate(const std::string& code, const std::shared_ptr<RelayPeer>& spectator) {
+  std::lock_guard lock(mutex_);
+  const auto found = rooms_.find(code);
+  if (found == rooms_.end()) return spectator->Drop("there is no room " + code);
+  Room& room = found->second;
+  if (room.spectators.size() >= limits_.maxSpectators)
+    return spectator->Drop("room " + code + " has as many spectators as it takes");
+  if (room.logFull) return spectator->Drop("this game is too long to watch from its start");
+  Member& member = room.spectators.emplace_back();
+  member.peer = spectator;
+  member.tokens = limits_.spectatorPerSecond;
+  member.last = std::chrono::steady_clock::now();
+  for (const std::string& piece : room.log) spectator->Deliver("[" + piece + "]");
+}
+
 Relay::Room* Relay::Find(RelayPeer& peer, Member*& self, Member*& other, std::string& code) {
   for (auto& [c, room] : rooms_) {
-    const bool host = room.host.peer.get() == &peer;
-    if (!host && room.guest.peer.get() != &peer) continue;
-    self = host ? &room.host : &room.guest;
-    other = host ? &room.guest : &room.host;
     code = c;
-    return &room;
+    const bool host = room.host.peer.get() == &peer;
+    if (host || room.guest.peer.get() == &peer) {
+      self = host ? &room.host : &room.guest;
+      other = host ? &room.guest : &room.host;
+      return &room;
+    }
+    for (Member& spectator : room.spectators) {
+      if (spectator.peer.get() != &peer) continue;
+      self = &spectator;
+      other = nullptr;
+      return &room;
+    }
   }
   return nullptr;
 }
 
-void Relay::Close(const std::string& code, const std::string& why, RelayPeer* except) {
+void Relay::Close(const std::string& code, const std::string& why, RelayPeer* except, const std::string& watchersWhy) {
   const auto found = rooms_.find(code);
   if (found == rooms_.end()) return;
   for (Member* m : {&found->second.host, &found->second.guest}) {
     if (m->peer && m->peer.get() != except) m->peer->Drop(why);
   }
+  for (Member& m : found->second.spectators) m.peer->Drop(watchersWhy.empty() ? why : watchersWhy);
+  logs_ -= found->second.logSize;
   rooms_.erase(found);
+}
+
+void Relay::Watched(Room& room, bool host, const std::string& text) {
+  const std::string entry = std::string(host ? "{\"h\":" : "{\"g\":") + text + "}";
+  for (Member& m : room.spectators) m.peer->Deliver("[" + entry + "]");
+  if (room.logFull) return;
+  if (room.logSize + entry.size() + 1 > limits_.maxLog || logs_ + entry.size() + 1 > limits_.maxLogs) {
+    // Nobody more can watch from the start: the log is let go.
+    room.logFull = true;
+    logs_ -= room.logSize;
+    room.logSize = 0;
+    room.log = {};
+    return;
+  }
+  if (room.log.empty() || room.log.back().size() + entry.size() + 1 > kSpectatorBatch) {
+    room.log.emplace_back();
+    room.log.back().reserve(kSpectatorBatch);
+  } else {
+    room.log.back() += ',';
+    ++room.logSize;
+    ++logs_;
+  }
+  room.log.back() += entry;
+  room.logSize += entry.size();
+  logs_ += entry.size();
+}
+
+bool Relay::Tokens(Member& member, double perSecond) {
+  const auto now = std::chrono::steady_clock::now();
+  member.tokens =
+      std::min(perSecond, member.tokens + std::chrono::duration<double>(now - member.last).count() * perSecond);
+  member.last = now;
+  if (member.tokens < 1) return false;
+  member.tokens -= 1;
+  return true;
 }
 
 void Relay::Message(RelayPeer& from, const std::string& text) {
@@ -72,21 +131,26 @@ void Relay::Message(RelayPeer& from, const std::string& text) {
   Member* self = nullptr;
   Member* other = nullptr;
   std::string code;
-  if (Find(from, self, other, code) == nullptr) return from.Drop("not in a room");
-  const auto now = std::chrono::steady_clock::now();
-  self->tokens = std::min(limits_.perSecond,
-                          self->tokens + std::chrono::duration<double>(now - self->last).count() * limits_.perSecond);
-  self->last = now;
+  Room* room = Find(from, self, other, code);
+  if (room == nullptr) return from.Drop("not in a room");
+  if (other == nullptr) {
+    // A spectator has nothing to say; one that keeps talking goes, and nothing else changes.
+    if (Tokens(*self, limits_.spectatorPerSecond)) return;
+    const std::shared_ptr<RelayPeer> peer = self->peer;
+    std::erase_if(room->spectators, [&](const Member& m) { return m.peer == peer; });
+    return peer->Drop("a spectator floods");
+  }
+  const bool host = self == &room->host;
   std::string bad;
+  json message;
   if (text.size() > limits_.maxMessage) {
     bad = "a message larger than " + std::to_string(limits_.maxMessage) + " bytes";
-  } else if (self->tokens < 1) {
+  } else if (!Tokens(*self, limits_.perSecond)) {
     bad = "more than " + std::to_string(static_cast<int>(limits_.perSecond)) + " messages a second";
   } else if (!other->peer) {
     bad = "a message before the other player came";
   } else {
-    self->tokens -= 1;
-    const json message = json::parse(text, nullptr, false);
+    message = json::parse(text, nullptr, false);
     if (!message.is_object()) {
       bad = "something that is not a message of the game";
     } else if (message.contains("k")) {
@@ -97,11 +161,11 @@ void Relay::Message(RelayPeer& from, const std::string& text) {
         self->pass = k.get<std::int64_t>();
     }
   }
-  if (!bad.empty()) {
-    const bool host = self == &rooms_[code].host;
-    return Close(code, (host ? "the host" : "the guest") + std::string(" sent ") + bad, nullptr);
-  }
+  if (!bad.empty()) return Close(code, (host ? "the host" : "the guest") + std::string(" sent ") + bad, nullptr);
   other->peer->Deliver(text);
+  // What whoever watches needs: the start, the passes and the byes (not the pings of the start).
+  if (message.contains("k") || message.contains("bye") || (host && message.contains("start")))
+    Watched(*room, host, message.dump(-1, ' ', false, json::error_handler_t::replace));
 }
 
 void Relay::Leave(RelayPeer& peer) {
@@ -109,8 +173,13 @@ void Relay::Leave(RelayPeer& peer) {
   Member* self = nullptr;
   Member* other = nullptr;
   std::string code;
-  if (Find(peer, self, other, code) == nullptr) return;
-  Close(code, "the other player left", &peer);
+  Room* room = Find(peer, self, other, code);
+  if (room == nullptr) return;
+  if (other == nullptr) {
+    std::erase_if(room->spectators, [&](const Member& m) { return m.peer.get() == &peer; });
+    return;
+  }
+  Close(code, "the other player left", &peer, self == &room->host ? "the host left" : "the guest left");
 }
 
 std::size_t Relay::Expire() {

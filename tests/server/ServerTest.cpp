@@ -499,4 +499,85 @@ TEST(Relay, PairsTwoAndDropsWhoeverMisbehaves) {
   EXPECT_EQ(relay.Expire(), 0u);
 }
 
+// Spectators get the log of the start, the passes and the byes (not the pings), then each such
+// message live, under its sender's initial; the backlog comes in arrays of at most a batch. Too
+// many spectators, an unknown room or a log over its bound are refused; a spectator that talks
+// too much or leaves goes alone; the room's end ends the watching with the reason.
+TEST(Relay, SpectatorsGetTheLogThenLiveAndGoAlone) {
+  RelayLimits limits;
+  limits.perSecond = 100000;
+  limits.maxLog = 160 * 1024;
+  Relay relay(limits);
+  auto host = std::make_shared<FakePeer>();
+  relay.Open(host);
+  const std::string code = json::parse(host->got.at(0))["room"].get<std::string>();
+  auto early = std::make_shared<FakePeer>();
+  relay.Spectate(code, early);  // before the guest: nothing yet
+  auto guest = std::make_shared<FakePeer>();
+  relay.Join(code, guest);
+  relay.Message(*host, R"({"ping":0})");
+  relay.Message(*guest, R"({"pong":0})");
+  relay.Message(*host, R"({"start":{"delay":2,"seed":"7","table":"missing"}})");
+  relay.Message(*host, R"({"k":1, "e":"d65"})");
+  relay.Message(*guest, R"({"e":"","k":1})");
+  EXPECT_EQ(guest->got.back(), R"({"k":1, "e":"d65"})") << "the players' messages go on as they are";
+  const std::vector<std::string> live{R"([{"h":{"start":{"delay":2,"seed":"7","table":"missing"}}}])",
+                                      R"([{"h":{"e":"d65","k":1}}])", R"([{"g":{"e":"","k":1}}])"};
+  EXPECT_EQ(early->got, live);
+
+  // Late, with a backlog of more than one batch: every entry, in order, in arrays within a batch.
+  for (int k = 2; k <= 3000; ++k) {
+    relay.Message(*host, json{{"k", k}, {"e", ""}}.dump());
+    relay.Message(*guest, json{{"k", k}, {"e", "t81"}}.dump());
+  }
+  auto late = std::make_shared<FakePeer>();
+  relay.Spectate(code, late);
+  ASSERT_GE(late->got.size(), 2u);
+  std::vector<json> entries;
+  for (const std::string& batch : late->got) {
+    EXPECT_LE(batch.size(), kSpectatorBatch + 2);
+    for (const json& e : json::parse(batch)) entries.push_back(e);
+  }
+  ASSERT_EQ(entries.size(), 3u + 2 * 2999);
+  EXPECT_EQ(entries[0], json::parse(live[0])[0]);
+  EXPECT_EQ(entries.back(), json::parse(R"({"g":{"e":"t81","k":3000}})"));
+  EXPECT_EQ(early->got.size(), entries.size()) << "the early spectator had each one live";
+
+  auto lost = std::make_shared<FakePeer>();
+  relay.Spectate("ZZZZZZ", lost);
+  EXPECT_EQ(lost->why, "there is no room ZZZZZZ");
+  std::vector<std::shared_ptr<FakePeer>> crowd;
+  for (int i = 0; i < 7; ++i) {
+    crowd.push_back(std::make_shared<FakePeer>());
+    relay.Spectate(code, crowd.back());
+  }
+  EXPECT_EQ(crowd[5]->why, "");
+  EXPECT_EQ(crowd[6]->why, "room " + code + " has as many spectators as it takes");
+  relay.Leave(*crowd[0]);  // a spectator that leaves makes room for another
+  auto next = std::make_shared<FakePeer>();
+  relay.Spectate(code, next);
+  EXPECT_EQ(next->why, "");
+
+  for (int i = 0; i < 10 && late->why.empty(); ++i) relay.Message(*late, "{}");
+  EXPECT_EQ(late->why, "a spectator floods");
+  EXPECT_EQ(host->why + guest->why + early->why, "") << "the players and the others went on";
+  const std::size_t heard = late->got.size();
+
+  // Over its bound the log goes: nobody more comes, those watching go on.
+  for (int k = 3001; k <= 4500; ++k) relay.Message(*host, json{{"k", k}, {"e", ""}}.dump());
+  relay.Message(*guest, R"({"k":3001,"e":""})");
+  auto tooLate = std::make_shared<FakePeer>();
+  relay.Spectate(code, tooLate);
+  EXPECT_EQ(tooLate->why, "this game is too long to watch from its start");
+  EXPECT_EQ(early->got.back(), R"([{"g":{"e":"","k":3001}}])");
+  EXPECT_EQ(late->got.size(), heard) << "a spectator dropped was still handed messages";
+
+  relay.Message(*host, R"({"bye":"the other player left"})");
+  EXPECT_EQ(early->got.back(), R"([{"h":{"bye":"the other player left"}}])");
+  relay.Leave(*host);
+  EXPECT_EQ(guest->why, "the other player left");
+  EXPECT_EQ(early->why, "the host left");
+  EXPECT_EQ(next->why, "the host left");
+}
+
 }  // namespace qr

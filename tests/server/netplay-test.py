@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """A game with a friend between two headless twins through the server's relay on 127.0.0.1: the
 same game on both sides from coins to the entry, the same recording, which plays that game again;
-the same over a slow network; a side that vanishes, and a third player at a full room; the
-server behind a TLS proxy (https://), whose certificate the game checks.
+the same over a slow network; a spectator who comes late; a side that vanishes, and a third player
+at a full room; the server behind a TLS proxy (https://), whose certificate the game checks.
 
     netplay-test.py SERVER_EXE GAME_EXE
 """
@@ -140,6 +140,28 @@ with tempfile.TemporaryDirectory() as top:
                                  "400000", "--state", os.path.join(top, "replay.json")], timeout=60)
         check(replay.returncode == 0 and read(os.path.join(top, "replay.json")) == state,
               "the recording plays the game again")
+
+        # A spectator that comes while the game goes catches up on it from the relay's log and
+        # ends where the players ended; one of a room that is not is refused.
+        host, code = host_game(top, fast, "watched-host", host_script, 200000)
+        guest = subprocess.Popen([game_exe, "--headless", "--join", code, "--server", fast.base, "--script",
+                                  guest_script, "--run-ms", "200000", "--state", os.path.join(top, "watched-guest.json"),
+                                  "--data-dir", os.path.join(top, "watched-guest")], stderr=subprocess.PIPE, text=True)
+        time.sleep(1)
+        check(host.poll() is None, "the game still goes when the spectator comes")
+        spectator = subprocess.run([game_exe, "--headless", "--spectate", code, "--server", fast.base, "--run-ms",
+                                    "200000", "--state", os.path.join(top, "spectator.json")],
+                                   stderr=subprocess.PIPE, text=True, timeout=60)
+        host.wait(timeout=60)
+        guest.communicate(timeout=60)
+        state = read(os.path.join(top, "watched-host.json"))
+        check(state == read(os.path.join(top, "watched-guest.json")), "the watched players end alike")
+        check(spectator.returncode == 0 and read(os.path.join(top, "spectator.json")) == state,
+              "the spectator ends in the players' state: " + spectator.stderr[-300:])
+        nobody = subprocess.run([game_exe, "--headless", "--spectate", "ZZZZZZ", "--server", fast.base],
+                                stderr=subprocess.PIPE, text=True, timeout=30)
+        check(nobody.returncode == 1 and "there is no room ZZZZZZ" in nobody.stderr,
+              "a spectator of no room is refused: " + nobody.stderr)
 
         # A third player at a full room is refused; a guest that vanishes ends the host's game.
         host, code = host_game(top, fast, "host2", write(os.path.join(top, "none.txt"), []), 10**9)

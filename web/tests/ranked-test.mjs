@@ -119,5 +119,37 @@ await check('the page plays the desktop game (its headless twin) through the rel
   samePicture(await canvasPixels(page), readPng(shot), `the page and the desktop game at ${stopMs} ms`);
 });
 
+await check('a page watches a game with a friend from its link, catching up, and ends as a headless spectator does', async () => {
+  // The desktop game hosts for 12 s of game time and a page joins; a second page comes to watch once
+  // the game goes (so that it catches up on what it missed), as does the headless twin. Both
+  // spectators play the game out to the players' last pass.
+  const script = path.join(tmp, 'watched-host.txt');
+  fs.writeFileSync(script, '1000 tap Q\n1300 tap Q\n2000 tap 2\n2500 down A\n');
+  const desktop = spawn(path.resolve(exe), ['--headless', '--host-game', origin, '--script', script, '--run-ms', '12000'],
+    { stdio: ['ignore', 'ignore', 'pipe'] });
+  const code = await new Promise((ok, fail) => {
+    const timer = setTimeout(() => fail(new Error('the desktop game opened no room')), 20000);
+    readline.createInterface({ input: desktop.stderr }).on('line', (line) => {
+      const m = /room ([A-Z2-9]{6}):/.exec(line);
+      if (m) { clearTimeout(timer); ok(m[1]); }
+    });
+  });
+  const guest = await open(`?join=${code}&touch=0`, { on: await otherBrowser() });
+  await guest.waitForFunction('QR.friendDelay > 0', { timeout: 20000 });
+  await stateWhen(guest, 'the game did not start', (t) => t.timeMs > 2500, 10);
+  const watched = path.join(tmp, 'watched.json');
+  const twin = spawn(path.resolve(exe), ['--headless', '--spectate', code, '--server', origin, '--state', watched],
+    { stdio: 'ignore' });
+  const twinEnded = new Promise((ok) => twin.on('exit', ok));
+  const watcher = await open(`?spectate=${code}&touch=0`);
+  await watcher.waitForFunction('QR.friendEnded', { timeout: 30000 });
+  const line = await watcher.$eval('#friend-line', (e) => e.textContent);
+  expect(line.startsWith('The watching ended: the host'), `the watcher's line says "${line}"`);
+  expect(await twinEnded === 0, 'the headless spectator failed');
+  const [page, headless] = [JSON.parse(await watcher.evaluate('QR.state')), JSON.parse(fs.readFileSync(watched, 'utf8'))];
+  expect(page.numPlayers === 2 && JSON.stringify(page) === JSON.stringify(headless),
+    `the page and the headless spectator end apart: ${JSON.stringify(page).slice(0, 300)}`);
+});
+
 server.kill('SIGTERM');
 await finish('ranked');

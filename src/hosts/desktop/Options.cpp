@@ -54,6 +54,8 @@ std::string UsageText() {
          "  --host-game URL     open a room on the server at URL (http:// or https://); its code\n"
          "                      is said for the friend\n"
          "  --join CODE         join the room of that code ... (with --server URL)\n"
+         "  --spectate CODE     watch the game of the room of that code live, from its start\n"
+         "                      (with --server URL; Esc stops watching)\n"
          "\n"
          "Sending a ranked game (asks before it sends in the window, never headless):\n"
          "  --submit FILE       send the kept ranked game FILE (ranked/SEED.txt) ...\n"
@@ -163,13 +165,14 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, std::stri
         error = std::string(arg) + " wants a server's address, http://HOST[:PORT] or https://..., not " + Quoted(v);
         return std::nullopt;
       }
-    } else if (arg == "--join") {
+    } else if (arg == "--join" || arg == "--spectate") {
       if (!value(v)) return std::nullopt;
-      if (v.empty() || !o.join.empty()) {
-        error = v.empty() ? "--join wants the room's code" : "--join is given twice";
+      std::string& code = arg == "--join" ? o.join : o.spectate;
+      if (v.empty() || !code.empty()) {
+        error = std::string(arg) + (v.empty() ? " wants the room's code" : " is given twice");
         return std::nullopt;
       }
-      o.join = v;
+      code = v;
     } else if (arg == "--submit") {
       if (!value(v)) return std::nullopt;
       if (v.empty() || !o.submit.empty()) {
@@ -193,7 +196,21 @@ std::optional<Options> ParseOptions(int argc, const char* const* argv, std::stri
     }
   }
   if (o.help || o.version) return o;
-  if (!o.join.empty() || !o.hostGame.empty()) {
+  if (!o.spectate.empty()) {
+    if (!o.join.empty() || !o.hostGame.empty() || !o.online.empty() || !o.submit.empty() || !o.replay.empty() ||
+        o.seed) {
+      error = !o.join.empty() || !o.hostGame.empty() ? "--spectate watches a game; it cannot play one too"
+              : !o.online.empty()                    ? "--spectate watches a game; it cannot go with --online"
+              : !o.submit.empty()                    ? "--submit plays no game: it cannot go with --spectate"
+              : !o.replay.empty()                    ? "--replay cannot go with --spectate"
+                                  : "--seed cannot go with --spectate: the host's seed starts the game";
+      return std::nullopt;
+    }
+    if (o.server.empty()) {
+      error = "--spectate needs --server URL, the server of the room";
+      return std::nullopt;
+    }
+  } else if (!o.join.empty() || !o.hostGame.empty()) {
     if (!o.join.empty() && !o.hostGame.empty()) {
       error = "--host-game and --join go on two machines, not one";
       return std::nullopt;

@@ -23,6 +23,8 @@ struct Options {
   // the code join on --server.
   std::string hostGame;
   std::string join;
+  // Watch the game of the room of this code on --server, live.
+  std::string spectate;
   // The window.
   int scale = 0;  // 0: the largest that fits the desktop, up to 4
   bool fullscreen = false;

@@ -14,6 +14,7 @@
 #include "hosts/desktop/RecordingFile.hpp"
 #include "hosts/headless/HeadlessHost.hpp"
 #include "hosts/shared/Recorder.hpp"
+#include "hosts/shared/Spectator.hpp"
 #include "hosts/shared/StateJson.hpp"
 
 namespace qr {
@@ -93,7 +94,8 @@ int WriteEndOfRun(const Options& options, const Machine& machine, const frmRalle
   return code;
 }
 
-int RunHeadless(const Options& options, const RankedTicket* ranked, const FriendGame* friendGame) {
+int RunHeadless(const Options& options, const RankedTicket* ranked, const FriendGame* friendGame,
+                LockstepLink* watched) {
   HeadlessOptions h;
   h.runMs = options.runMs;
   h.dataDir = options.dataDir;
@@ -113,6 +115,7 @@ int RunHeadless(const Options& options, const RankedTicket* ranked, const Friend
   {
     std::optional<RankedSession> session;
     std::optional<Lockstep> lockstep;
+    std::optional<Spectator> spectator;
     std::optional<Recorder> plain;
     if (ranked != nullptr) {
       session.emplace(host, *ranked, options.dataDir.empty() ? DefaultDataDirectory() : options.dataDir,
@@ -120,6 +123,15 @@ int RunHeadless(const Options& options, const RankedTicket* ranked, const Friend
     } else if (friendGame != nullptr) {
       lockstep.emplace(host, *friendGame->link, friendGame->side);
       plain.emplace(*lockstep, record ? &*record : nullptr);
+    } else if (watched != nullptr) {
+      SpectatorLimits limits;
+      limits.paced = false;  // nothing here sleeps: every pass is the host's
+      spectator.emplace(host, *watched, limits);
+      if (!spectator->started()) {
+        std::fprintf(stderr, "quillmarsh-rall: no game to watch: %s\n", spectator->why().c_str());
+        return 1;
+      }
+      plain.emplace(*spectator, record ? &*record : nullptr);
     } else {
       plain.emplace(host, record ? &*record : nullptr);
     }
@@ -128,6 +140,7 @@ int RunHeadless(const Options& options, const RankedTicket* ranked, const Friend
     frmRallex game(machine);
     if (session) session->Follow(game);
     if (lockstep) lockstep->StateHash([&] { return HashText(StateJson(game, machine.NowMs(), false, {})); });
+    if (spectator) spectator->StateHash([&] { return HashText(StateJson(game, machine.NowMs(), false, {})); });
     const bool exited = PlayHeadless(game);
     if (lockstep) {
       lockstep->StateHash({});
@@ -137,6 +150,12 @@ int RunHeadless(const Options& options, const RankedTicket* ranked, const Friend
           static_cast<long long>(lockstep->passes()), lockstep->delay(), lockstep->stalls(),
           static_cast<long long>(lockstep->stalled().count()),
           lockstep->why().empty() ? "" : "; ended: ", lockstep->why().c_str());
+    }
+    if (spectator) {
+      spectator->StateHash({});
+      std::fprintf(stderr, "quillmarsh-rall: watched %lld passes, input delay %d%s%s\n",
+                   static_cast<long long>(spectator->passes()), spectator->delay(),
+                   spectator->why().empty() ? "" : "; ended: ", spectator->why().c_str());
     }
     if (session && !session->KeptPath().empty()) {
       std::printf("%s\n", session->KeptPath().c_str());

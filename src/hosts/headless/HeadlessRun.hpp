@@ -16,8 +16,10 @@ class frmRallex;
 // (nothing is run); 1 when the recording, the screenshot or the state cannot be written (the
 // message names the file). With a ticket the game is ranked (--online): its first confirmed
 // entry keeps the game in the data directory, whose path is printed; nothing is sent.
-// With a friend's game, the two sides play one game in lockstep (see Lockstep).
-int RunHeadless(const Options& options, const RankedTicket* ranked = nullptr, const FriendGame* friendGame = nullptr);
+// With a friend's game, the two sides play one game in lockstep (see Lockstep); with a link to
+// watch, the game is a friend game's as its players play it (see Spectator).
+int RunHeadless(const Options& options, const RankedTicket* ranked = nullptr, const FriendGame* friendGame = nullptr,
+                LockstepLink* watched = nullptr);
 
 // Reads a script or a recording (what: "script" or "recording", for the messages): its events
 // and its header. False after one line on stderr.

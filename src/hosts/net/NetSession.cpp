@@ -34,6 +34,14 @@ bool IsRoomCode(const std::string& code) {
   return code.size() == 6 && code.find_first_not_of("ABCDEFGHJKLMNPQRSTUVWXYZ23456789") == std::string::npos;
 }
 
+std::unique_ptr<WebSocketLink> StartWatching(const std::string& url, const std::string& code, std::string& error) {
+  if (!IsRoomCode(code)) {
+    error = "a room's code is six letters and digits, as the host was told";
+    return nullptr;
+  }
+  return WebSocketLink::Connect(url, code + "/watch", kConnectTimeout, error);
+}
+
 std::optional<NetSession> StartNetSession(const std::string& url, const std::string& code, std::chrono::seconds wait,
                                           const std::function<void(const std::string&)>& say, std::string& error) {
   if (!code.empty() && !IsRoomCode(code)) {
@@ -54,8 +62,10 @@ std::optional<NetSession> StartNetSession(const std::string& url, const std::str
       return std::nullopt;
     }
     session.room = room.get<std::string>();
+    const std::string page = url + (url.back() == '/' ? "" : "/");
     say("room " + session.room + ": your friend joins with --join " + session.room + " --server " + url +
-        " (or opens " + url + (url.back() == '/' ? "" : "/") + "?join=" + session.room + ")");
+        " (or opens " + page + "?join=" + session.room + "); anyone may watch with --spectate " + session.room +
+        " --server " + url + " (or at " + page + "?spectate=" + session.room + ")");
   }
   heard = Hear(*session.link, code.empty() ? std::chrono::milliseconds(wait) : kConnectTimeout, error);
   if (!heard) return std::nullopt;

@@ -25,6 +25,11 @@ struct NetSession {
 std::optional<NetSession> StartNetSession(const std::string& url, const std::string& code, std::chrono::seconds wait,
                                           const std::function<void(const std::string&)>& say, std::string& error);
 
+// Watching the game of the room of code on the server at url: the link to the relay, which then
+// hands the players' messages (see Spectator). Nothing, with the reason in error, when the server
+// cannot be reached or the code is not one.
+std::unique_ptr<WebSocketLink> StartWatching(const std::string& url, const std::string& code, std::string& error);
+
 // A room code as the relay makes them: six of A-Z and 2-9 without I and O.
 bool IsRoomCode(const std::string& code);
 

@@ -16,8 +16,9 @@ class WebSocketLink final : public LockstepLink {
  public:
   // Connects to the relay of the server at url ("http://HOST:PORT/", "https://HOST/", see
   // ServerUrl), over TLS for https:// and wss:// with the server's certificate checked: code empty
-  // opens a room, whose code the relay sends first; otherwise joins the room of code. Nothing,
-  // with the reason, when the server cannot be reached within timeout.
+  // opens a room, whose code the relay sends first; otherwise joins the room of code (the code is
+  // appended to api/rooms/: "CODE/watch" watches the room's game). Nothing, with the reason, when
+  // the server cannot be reached within timeout.
   static std::unique_ptr<WebSocketLink> Connect(const std::string& url, const std::string& code,
                                                 std::chrono::milliseconds timeout, std::string& error);
   ~WebSocketLink() override;

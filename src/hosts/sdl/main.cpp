@@ -1,5 +1,6 @@
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "hosts/sdl/SdlBackend.hpp"
 #include "hosts/shared/Lockstep.hpp"
 #include "hosts/shared/Recorder.hpp"
+#include "hosts/shared/Spectator.hpp"
 #include "hosts/shared/StateJson.hpp"
 #include "machine/Machine.hpp"
 #if defined(QR_WITH_NETPLAY)
@@ -83,14 +85,28 @@ int main(int argc, char** argv) {
     }
     friendGame = qr::FriendGame{friendSession->link.get(), friendSession->side};
   }
+  // Watching a friend game: the link to the room; the players' start comes over it.
+  std::unique_ptr<qr::WebSocketLink> watched;
+  if (!options->spectate.empty()) {
+    if (!qr::CheckOutputs(*options)) return 2;
+    watched = qr::StartWatching(options->server, options->spectate, error);
+    if (!watched) {
+      std::fprintf(stderr, "quillmarsh-rall: no game to watch: %s\n", error.c_str());
+      return 1;
+    }
+    std::fprintf(stderr, "quillmarsh-rall: watching room %s as soon as its players start\n", options->spectate.c_str());
+  }
+  qr::LockstepLink* watchedLink = watched.get();
 #else
-  if (!options->hostGame.empty() || !options->join.empty()) {
+  qr::LockstepLink* watchedLink = nullptr;
+  if (!options->hostGame.empty() || !options->join.empty() || !options->spectate.empty()) {
     std::fprintf(stderr, "quillmarsh-rall: this build cannot play a friend over the network\n");
     return 2;
   }
 #endif
   if (options->headless) {
-    return qr::RunHeadless(*options, ticket ? &*ticket : nullptr, friendGame.link != nullptr ? &friendGame : nullptr);
+    return qr::RunHeadless(*options, ticket ? &*ticket : nullptr, friendGame.link != nullptr ? &friendGame : nullptr,
+                           watchedLink);
   }
 
   qr::Script replay;
@@ -119,9 +135,18 @@ int main(int argc, char** argv) {
     // A ranked game plays below the recorder, so that the recording says what the server replays.
     std::optional<qr::RankedSession> ranked;
     std::optional<qr::Lockstep> lockstep;
+    std::optional<qr::Spectator> spectator;
     std::optional<qr::Recorder> plain;
     std::optional<qr::RankedOffer> offer;
-    if (friendGame.link != nullptr) {
+    if (watchedLink != nullptr) {
+      spectator.emplace(inner, *watchedLink);
+      if (!spectator->started()) {
+        std::fprintf(stderr, "quillmarsh-rall: no game to watch: %s\n", spectator->why().c_str());
+        code = 1;
+        return;
+      }
+      plain.emplace(*spectator, sink);
+    } else if (friendGame.link != nullptr) {
       lockstep.emplace(inner, *friendGame.link, friendGame.side);
       lockstep->OnWaiting([&show](bool on) {
         qr::WindowNotice banner;
@@ -142,7 +167,9 @@ int main(int argc, char** argv) {
     qr::frmRallex game(machine);
     if (ranked) ranked->Follow(game);
     if (lockstep) lockstep->StateHash([&] { return qr::HashText(StateJson(game, machine.NowMs(), false, {})); });
+    if (spectator) spectator->StateHash([&] { return qr::HashText(StateJson(game, machine.NowMs(), false, {})); });
     game.Form_Load();
+    if (spectator) spectator->StateHash({});
     if (lockstep) {
       lockstep->StateHash({});
       if (!lockstep->why().empty())

@@ -21,8 +21,9 @@ constexpr std::chrono::milliseconds kHandshakeWait{10000};
 constexpr double kPassMs = 10;          // the length of a pass in a rally
 constexpr std::size_t kMaxEvents = 64;  // in one pass's message
 
-// A pass's input as sent: "d65,u65,t81,f,c" (down, up, tap with the key; focus lost; close).
-std::string Encode(const std::vector<InputEvent>& events) {
+}  // namespace
+
+std::string EncodeInput(const std::vector<InputEvent>& events) {
   std::string text;
   for (const InputEvent& e : events) {
     if (!text.empty()) text += ',';
@@ -47,8 +48,7 @@ std::string Encode(const std::vector<InputEvent>& events) {
   return text;
 }
 
-// False for anything but what Encode writes, within kMaxEvents.
-bool Decode(std::string_view text, std::vector<InputEvent>& events) {
+bool DecodeInput(std::string_view text, std::vector<InputEvent>& events) {
   std::size_t count = 0;
   while (!text.empty()) {
     const std::size_t comma = text.find(',');
@@ -72,6 +72,8 @@ bool Decode(std::string_view text, std::vector<InputEvent>& events) {
   }
   return true;
 }
+
+namespace {
 
 // The table as the start message carries it: "missing", "unreadable" or the hexadecimal bytes.
 std::string TableText(const LoadedFile& table) {
@@ -103,6 +105,24 @@ std::optional<json> Next(LockstepLink& link, std::string& error) {
     return std::nullopt;
   }
   return message;
+}
+
+// The start as the host sends it; false for anything else (a type that is not the expected one
+// included: hostile bytes end the handshake with the reason, nothing throws).
+bool ParseStartMessage(const json& message, int maxDelay, LockstepStart& s) {
+  const json start = message.is_object() ? message.value("start", json()) : json();
+  if (!start.is_object()) return false;
+  const json& seedValue = start.value("seed", json());
+  const json& tableValue = start.value("table", json());
+  const json& delayValue = start.value("delay", json());
+  if (!seedValue.is_string() || !tableValue.is_string() || !delayValue.is_number_integer()) return false;
+  const std::string seed = seedValue.get<std::string>();
+  const char* end = seed.data() + seed.size();
+  auto [ptr, ec] = std::from_chars(seed.data(), end, s.seed);
+  const std::int64_t delay = delayValue.get<std::int64_t>();
+  if (seed.empty() || ec != std::errc() || ptr != end || delay < 1 || delay > maxDelay) return false;
+  s.delay = static_cast<int>(delay);
+  return ParseTable(tableValue.get<std::string>(), s.table);
 }
 
 }  // namespace
@@ -157,19 +177,17 @@ std::optional<LockstepStart> GuestHandshake(LockstepLink& link, const LockstepLi
       link.Send(json{{"pong", (*message)["ping"]}}.dump());
       continue;
     }
-    const json start = message->value("start", json());
     LockstepStart s;
-    const std::string seed = start.is_object() ? start.value("seed", "") : "";
-    const char* end = seed.data() + seed.size();
-    auto [ptr, ec] = std::from_chars(seed.data(), end, s.seed);
-    s.delay = start.is_object() ? start.value("delay", 0) : 0;
-    if (seed.empty() || ec != std::errc() || ptr != end || s.delay < 1 || s.delay > limits.maxDelay ||
-        !ParseTable(start.value("table", ""), s.table)) {
+    if (!ParseStartMessage(*message, limits.maxDelay, s)) {
       error = "the other side's start is not one of this game";
       return std::nullopt;
     }
     return s;
   }
+}
+
+bool ParseStart(const std::string& message, int maxDelay, LockstepStart& start) {
+  return ParseStartMessage(json::parse(message, nullptr, false), maxDelay, start);
 }
 
 Lockstep::Lockstep(Host& inner, LockstepLink& link, Side side, LockstepStart start, LockstepLimits limits)
@@ -218,7 +236,7 @@ void Lockstep::Pace(std::int64_t gameMs) {
       mine.push_back(e);
     }
     if (mine.size() > kMaxEvents) mine.resize(kMaxEvents);
-    const std::string text = Encode(mine);
+    const std::string text = EncodeInput(mine);
     mine_[pass_ + start_.delay] = text;
     json message{{"k", pass_}, {"e", text}};
     if (pass_ % limits_.hashEvery == 0) {
@@ -241,8 +259,8 @@ void Lockstep::TakeInput(std::vector<InputEvent>& events) {
     due_.reset();
     const std::string host = side_ == Side::Host ? mine_[pass] : theirs_[pass];
     const std::string guest = side_ == Side::Host ? theirs_[pass] : mine_[pass];
-    Decode(host, events);  // both as Encode wrote them, or checked as they came
-    Decode(guest, events);
+    DecodeInput(host, events);  // both as EncodeInput wrote them, or checked as they came
+    DecodeInput(guest, events);
     mine_.erase(pass);
     theirs_.erase(pass);
   } else if (pass_ == 0) {
@@ -331,7 +349,7 @@ void Lockstep::Receive(const std::string& text) {
     return End("the other side sent a message that is not of this game", true);
   if (k.get<std::int64_t>() != received_ + 1) return End("the other side's input came out of order", true);
   std::vector<InputEvent> check;
-  if (!Decode(e.get<std::string>(), check)) return End("the other side sent input that is not of this game", true);
+  if (!DecodeInput(e.get<std::string>(), check)) return End("the other side sent input that is not of this game", true);
   received_ = k.get<std::int64_t>();
   theirs_[received_ + start_.delay] = e.get<std::string>();
   if (message.contains("h") || message.contains("a")) {

@@ -9,6 +9,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "hosts/shared/HostWrapper.hpp"
@@ -53,6 +54,15 @@ struct LockstepLimits {
 std::optional<LockstepStart> HostHandshake(LockstepLink& link, std::uint64_t seed, const LoadedFile& table,
                                            const LockstepLimits& limits, std::string& error);
 std::optional<LockstepStart> GuestHandshake(LockstepLink& link, const LockstepLimits& limits, std::string& error);
+
+// The wire form of a session, which whoever watches one reads too. A pass's input as sent:
+// "d65,u65,t81,f,c" (down, up, tap with the key; focus lost; close), at most 64 events.
+std::string EncodeInput(const std::vector<InputEvent>& events);
+// Appends what EncodeInput wrote; false (maybe having appended some) for anything else.
+bool DecodeInput(std::string_view text, std::vector<InputEvent>& events);
+// The host's start message ({"start":{"seed":"…","table":"hex|missing|unreadable","delay":D}});
+// false for anything else, or a delay outside 1..maxDelay.
+bool ParseStart(const std::string& message, int maxDelay, LockstepStart& start);
 
 // The wrapper of either side, between the game (with its recorder) and the side's own host.
 // Player 1's paddle keys are the host's, player 2's the guest's (any paddle key of the guest moves

@@ -2,7 +2,8 @@
 // mode, or the page losing the focus) the page asks for a key and the game starts again, with
 // the tables kept in the browser's storage. A run may also play a kept game again (the page's
 // list of kept games, or ?watch=replays/2p-1.txt), or a ranked run that the page fetched from the
-// rankings server it came from; and a run may be a ranked game, from a seed that server issued.
+// rankings server it came from; a run may be a ranked game, from a seed that server issued, a
+// game with a friend, or someone else's game with a friend, watched live (?spectate=CODE).
 #include <emscripten.h>
 
 #include <charconv>
@@ -18,6 +19,7 @@
 #include "hosts/shared/Lockstep.hpp"
 #include "hosts/shared/RankedGame.hpp"
 #include "hosts/shared/Recorder.hpp"
+#include "hosts/shared/Spectator.hpp"
 #include "hosts/shared/StateJson.hpp"
 #include "hosts/web/WebHost.hpp"
 #include "machine/Machine.hpp"
@@ -104,6 +106,23 @@ bool ReadOptions(qr::WebOptions& options) {
   return true;
 }
 
+// Plays the game on the page's host until it ends: meanwhile the page may ask for its state and
+// (when recorder is given) its recording, and a test that stops the run sees the game as it
+// stands; its state at the end goes to the page.
+void RunOnPage(qr::WebHost& host, qr::Machine& machine, qr::frmRallex& game, qr::Recorder* recorder) {
+  if (recorder != nullptr) host.RecordingSource([recorder] { return recorder->Recording(); });
+  host.StateSource([&] { return StateJson(game, machine.NowMs(), false, machine.Sounds()); });
+  host.OnStop([&] {
+    host.ShowFrame(machine.surface());
+    qr_state(StateJson(game, machine.NowMs(), false, machine.Sounds()).c_str());
+  });
+  game.Form_Load();
+  host.OnStop({});
+  host.StateSource({});
+  host.RecordingSource({});
+  qr_state(StateJson(game, machine.NowMs(), true, machine.Sounds()).c_str());
+}
+
 // A run of the game; every run is recorded: the page's link downloads it, and a game that enters
 // a table keeps its recording beside the table. A ranked run plays from the seed the rankings
 // server issued and the default tables; its first confirmed initials entry is offered to the
@@ -128,18 +147,8 @@ void Play(qr::WebHost& host, std::optional<std::uint64_t> rankedSeed) {
                         entry->winner, entry->initials.c_str());
       });
     }
-    host.RecordingSource([&] { return recorder.Recording(); });
-    host.StateSource([&] { return StateJson(game, machine.NowMs(), false, machine.Sounds()); });
-    host.OnStop([&] {
-      host.ShowFrame(machine.surface());
-      qr_state(StateJson(game, machine.NowMs(), false, machine.Sounds()).c_str());
-    });
-    game.Form_Load();
+    RunOnPage(host, machine, game, &recorder);
     hadInput = host.TookInput();
-    host.OnStop({});
-    host.StateSource({});
-    host.RecordingSource({});
-    qr_state(StateJson(game, machine.NowMs(), true, machine.Sounds()).c_str());
   }
   qr_ended(recorder.Recording().c_str(), hadInput ? 1 : 0);
 }
@@ -176,18 +185,8 @@ void PlayFriend(qr::WebHost& host, bool hosting) {
     qr::Machine machine(recorder);
     qr::frmRallex game(machine);
     lockstep.StateHash([&] { return qr::HashText(StateJson(game, machine.NowMs(), false, {})); });
-    host.RecordingSource([&] { return recorder.Recording(); });
-    host.StateSource([&] { return StateJson(game, machine.NowMs(), false, machine.Sounds()); });
-    host.OnStop([&] {
-      host.ShowFrame(machine.surface());
-      qr_state(StateJson(game, machine.NowMs(), false, machine.Sounds()).c_str());
-    });
-    game.Form_Load();
-    host.OnStop({});
-    host.StateSource({});
-    host.RecordingSource({});
+    RunOnPage(host, machine, game, &recorder);
     lockstep.StateHash({});
-    qr_state(StateJson(game, machine.NowMs(), true, machine.Sounds()).c_str());
   }
   qr_ended(recorder.Recording().c_str(), 1);
   qr_net_ended(lockstep.why().empty() ? "the game ended" : lockstep.why().c_str(),
@@ -219,17 +218,33 @@ void Watch(qr::WebHost& host, const std::string& name) {
     qr::Replayer replayer(host, std::move(*recording), std::nullopt);
     qr::Machine machine(replayer);
     qr::frmRallex game(machine);
-    host.StateSource([&] { return StateJson(game, machine.NowMs(), false, machine.Sounds()); });
-    host.OnStop([&] {
-      host.ShowFrame(machine.surface());
-      qr_state(StateJson(game, machine.NowMs(), false, machine.Sounds()).c_str());
-    });
-    game.Form_Load();
-    host.OnStop({});
-    host.StateSource({});
-    qr_state(StateJson(game, machine.NowMs(), true, machine.Sounds()).c_str());
+    RunOnPage(host, machine, game, nullptr);
   }
   qr_replaying("");
+}
+
+// Someone else's game with a friend, watched live from what its players send (the page has the
+// room's link to the relay): from its start, caught up on quickly, then a few passes behind the
+// players. The player's keys do nothing but Esc, which leaves; the page's storage is not touched.
+void Spectate(qr::WebHost& host) {
+  PageLink link;
+  qr::Spectator spectator(host, link);
+  if (!spectator.started()) {
+    qr_net_ended(spectator.why().c_str(), 0, 0, 0);
+    return;
+  }
+  qr_net_started(spectator.delay());
+  qr::Recorder recorder(spectator, nullptr);
+  {
+    qr::Machine machine(recorder);
+    qr::frmRallex game(machine);
+    spectator.StateHash([&] { return qr::HashText(StateJson(game, machine.NowMs(), false, {})); });
+    RunOnPage(host, machine, game, &recorder);
+    spectator.StateHash({});
+  }
+  qr_ended(recorder.Recording().c_str(), 1);
+  qr_net_ended(spectator.why().empty() ? "the game ended" : spectator.why().c_str(),
+               static_cast<double>(spectator.passes()), 0, 0);
 }
 
 constexpr std::string_view kRankedGame = "ranked-game ";
@@ -272,13 +287,16 @@ int main() {
   for (;;) {
     host.BeginRun();
     // The page asks for a kept game ("replays/2p-1.txt"), a ranked run it fetched ("ranked/17"),
-    // a ranked game ("ranked-game SEED") or a game with a friend ("friend host", "friend guest").
+    // a ranked game ("ranked-game SEED"), a game with a friend ("friend host", "friend guest") or
+    // one to watch ("spectate").
     const std::string wanted = host.TakeReplay();
     std::uint64_t seed = 0;
     if (wanted.rfind(kRankedGame, 0) == 0 && ParseCount(wanted.substr(kRankedGame.size()), seed)) {
       Play(host, seed);
     } else if (wanted == "friend host" || wanted == "friend guest") {
       PlayFriend(host, wanted == "friend host");
+    } else if (wanted == "spectate") {
+      Spectate(host);
     } else if (!wanted.empty()) {
       Watch(host, wanted);
     } else {
