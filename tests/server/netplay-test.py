@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """A game with a friend between two headless twins through the server's relay on 127.0.0.1: the
-same game on both sides from coins to the entry, the same recording, which plays that game again;
+same game on both sides from coins to the entry, the same picture and the same recording, which
+plays that game again;
 the same over a slow network; a spectator who comes late; a side that vanishes, and a third player
 at a full room; the server behind a TLS proxy (https://), whose certificate the game checks.
 
@@ -39,7 +40,8 @@ def host_game(top, server, name, script, run_ms, extra=()):
     """The host started headless: its process and the room's code, said on stderr."""
     log = open(os.path.join(top, name + ".log"), "w+")
     proc = subprocess.Popen([game_exe, "--headless", "--host-game", server.base, "--script", script, "--run-ms",
-                             str(run_ms), "--state", os.path.join(top, name + ".json"), "--record",
+                             str(run_ms), "--state", os.path.join(top, name + ".json"), "--screenshot",
+                             os.path.join(top, name + ".png"), "--record",
                              os.path.join(top, name + "-rec.txt"), "--data-dir", os.path.join(top, name)] + list(extra),
                             stderr=log)
     for _ in range(100):
@@ -54,7 +56,8 @@ def host_game(top, server, name, script, run_ms, extra=()):
 
 def join(top, server, code, name, script, run_ms, timeout=60):
     return subprocess.run([game_exe, "--headless", "--join", code, "--server", server.base, "--script", script,
-                           "--run-ms", str(run_ms), "--state", os.path.join(top, name + ".json"), "--record",
+                           "--run-ms", str(run_ms), "--state", os.path.join(top, name + ".json"), "--screenshot",
+                           os.path.join(top, name + ".png"), "--record",
                            os.path.join(top, name + "-rec.txt"), "--data-dir", os.path.join(top, name)],
                           stderr=subprocess.PIPE, text=True, timeout=timeout)
 
@@ -130,6 +133,8 @@ with tempfile.TemporaryDirectory() as top:
         check(guest.returncode == 0 and host.returncode == 0, "both sides ran (%s, %s)" % (host.returncode, guest.stderr))
         state = read(os.path.join(top, "host.json"))
         check(state == read(os.path.join(top, "guest.json")), "both sides end in the same state")
+        with open(os.path.join(top, "host.png"), "rb") as h, open(os.path.join(top, "guest.png"), "rb") as g:
+            check(h.read() == g.read(), "both sides end on the same picture")
         check('"initials": "XXX"' in state, "the guest's initials entered the game's table")
         recording = read(os.path.join(top, "host-rec.txt"))
         check(body(recording) == body(read(os.path.join(top, "guest-rec.txt"))), "both keep the same recording")
