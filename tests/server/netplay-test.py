@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """A game with a friend between two headless twins through the server's relay on 127.0.0.1: the
 same game on both sides from coins to the entry, the same picture and the same recording, which
-plays that game again;
-the same over a slow network; a spectator who comes late; a side that vanishes, and a third player
-at a full room; the server behind a TLS proxy (https://), whose certificate the game checks.
+plays that game again; the same over a slow network; a spectator who comes late; a side that
+vanishes, and a third player at a full room; the server behind a TLS proxy (https://), whose
+certificate the game checks.
 
     netplay-test.py SERVER_EXE GAME_EXE
 """
