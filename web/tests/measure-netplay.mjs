@@ -55,10 +55,13 @@ for (const end = Date.now() + seconds * 1000; Date.now() < end;) {
   await presser.keyboard.up(key);
   await sleep(100 + Math.random() * 200);
 }
-await guest.keyboard.press('Escape');
-await stateWhen(host, 'Esc did not end the game', (t) => t.numPlayers === 0, 10);
-await host.keyboard.press('Escape');
-for (const page of [host, guest]) await page.waitForFunction('QR.friendStats', { timeout: 10000 });
+// Esc from the guest until the session has ended on both sides: the game abandoned, then the attract mode
+// left (an entry of initials, when the game ended meanwhile, running out first).
+const ended = async () => (await host.evaluate('!!QR.friendStats')) && (await guest.evaluate('!!QR.friendStats'));
+for (const end = Date.now() + 60000; !(await ended()) && Date.now() < end; await sleep(500)) {
+  await guest.keyboard.press('Escape');
+}
+if (!(await ended())) throw new Error('Esc did not end the session');
 const sorted = latencies.sort((a, b) => a - b);
 const pct = (p) => sorted[Math.max(Math.ceil(sorted.length * p / 100), 1) - 1];
 console.log(`relay delay ${delay} ms each way, ${seconds} s of rally`);
