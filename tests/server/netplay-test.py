@@ -22,6 +22,10 @@ import serverkit
 
 server_exe, game_exe = sys.argv[1], sys.argv[2]
 failures = []
+# QR_NETPLAY_SHORT=1 (the sanitizer build, whose games are slow): the first game is played for a
+# minute of game time rather than to the entry of initials; the rest is the same.
+short = os.environ.get("QR_NETPLAY_SHORT") == "1"
+first_run_ms = 60000 if short else 400000
 
 
 def check(ok, what):
@@ -108,7 +112,10 @@ class TlsProxy:
             self.server = await asyncio.start_server(serve, "127.0.0.1", 0, ssl=context)
             self.base = "https://127.0.0.1:%d/" % self.server.sockets[0].getsockname()[1]
             started.set()
-            await self.server.serve_forever()
+            try:
+                await self.server.serve_forever()
+            except asyncio.CancelledError:
+                pass  # stopped
 
         self.thread = threading.Thread(target=lambda: self.loop.run_until_complete(main()), daemon=True)
         self.thread.start()
@@ -127,22 +134,22 @@ with tempfile.TemporaryDirectory() as top:
                          ["%d tap %s" % (t, "Enter" if (t // 300) % 4 == 0 else "X") for t in range(20000, 400000, 300)])
     fast = serverkit.Server(server_exe, ["--data-dir", os.path.join(top, "data"), "--relay-rate", "100000"])
     try:
-        host, code = host_game(top, fast, "host", host_script, 400000)
-        guest = join(top, fast, code, "guest", guest_script, 400000)
+        host, code = host_game(top, fast, "host", host_script, first_run_ms)
+        guest = join(top, fast, code, "guest", guest_script, first_run_ms)
         host.wait(timeout=60)
         check(guest.returncode == 0 and host.returncode == 0, "both sides ran (%s, %s)" % (host.returncode, guest.stderr))
         state = read(os.path.join(top, "host.json"))
         check(state == read(os.path.join(top, "guest.json")), "both sides end in the same state")
         with open(os.path.join(top, "host.png"), "rb") as h, open(os.path.join(top, "guest.png"), "rb") as g:
             check(h.read() == g.read(), "both sides end on the same picture")
-        check('"initials": "XXX"' in state, "the guest's initials entered the game's table")
+        check(short or '"initials": "XXX"' in state, "the guest's initials entered the game's table")
         recording = read(os.path.join(top, "host-rec.txt"))
         check(body(recording) == body(read(os.path.join(top, "guest-rec.txt"))), "both keep the same recording")
-        check(os.path.exists(os.path.join(top, "host", "QuillmarshRall.dat")), "the host saved its table")
+        check(short or os.path.exists(os.path.join(top, "host", "QuillmarshRall.dat")), "the host saved its table")
         guest_dir = os.path.join(top, "guest")
         check(not os.path.exists(guest_dir) or os.listdir(guest_dir) == [], "the guest wrote nothing of its own")
         replay = subprocess.run([game_exe, "--headless", "--script", os.path.join(top, "host-rec.txt"), "--run-ms",
-                                 "400000", "--state", os.path.join(top, "replay.json")], timeout=60)
+                                 str(first_run_ms), "--state", os.path.join(top, "replay.json")], timeout=60)
         check(replay.returncode == 0 and read(os.path.join(top, "replay.json")) == state,
               "the recording plays the game again")
 
